@@ -1,0 +1,101 @@
+#include "listener.h"
+
+#include <cstdio>
+
+#include "clock.h"
+#include "message_box.h"
+#include "text_buffer.h"
+
+namespace {
+
+constexpr unsigned resource_pause_ms = 100;
+constexpr unsigned failure_pause_ms = 50;
+
+// Each listener formats its error texts in a buffer of its own, so that
+// boxes shown at the same moment never mix.
+void show_socket_error(const char* format, const char* caption)
+{
+    char text[128];
+    std::snprintf(text, sizeof text, format, net_last_error());
+    message_box(text, caption);
+}
+
+// Creates and binds a listener socket; shows the box and returns
+// net_invalid_socket on failure.
+net_socket open_listener_socket(net_socket socket, std::uint16_t port)
+{
+    if (socket == net_invalid_socket) {
+        message_box("socket() failed", "Error");
+        return net_invalid_socket;
+    }
+    if (net_bind_any(socket, port) != 0) {
+        show_socket_error("Socket Error Nr: %d\nVESK already running ?", "VESK - bind(sock) failed");
+        return net_invalid_socket;
+    }
+    return socket;
+}
+
+bool short_of_resources(int error)
+{
+    return error == net_error_too_many_files || error == net_error_no_buffers;
+}
+
+} // namespace
+
+void run_tcp_listener(const tcp_listener_spec& spec)
+{
+    const net_socket listener = open_listener_socket(net_open_stream(), spec.port);
+    if (listener == net_invalid_socket) return;
+    if (net_listen(listener, tcp_listen_backlog) < 0) {
+        show_socket_error("Socket Error Nr: %d", "VESK - listen(sock) failed");
+        return;
+    }
+    int failures_in_a_row = 0;
+    for (;;) {
+        const net_socket connection = net_accept(listener);
+        if (connection == net_invalid_socket) {
+            // An aborted connection must not take the service down; when the
+            // system is out of descriptors or memory, give it a moment.
+            const int error = net_last_error();
+            if (short_of_resources(error) || ++failures_in_a_row > 1) clock_sleep_ms(resource_pause_ms);
+            continue;
+        }
+        failures_in_a_row = 0;
+        std::printf("Executing server thread for %d\n", static_cast<int>(connection));
+        if (spec.box_before_session) message_box(global_text, "TCP");
+        if (!thread_start(spec.session, thread_argument(connection), thread_default_stack)) net_close(connection);
+    }
+}
+
+bool dispatch_receive(const udp_listener_spec& spec, int received, int error, const net_address* sender,
+                      unsigned char* buffer, int* failures_in_a_row)
+{
+    const bool over_long = received < 0 && error == net_error_message_size;
+    if (received < 0 && !over_long) {
+        // No datagram and so no valid sender to answer.
+        return ++*failures_in_a_row > 1;
+    }
+    *failures_in_a_row = 0;
+    if (spec.handler != nullptr) {
+        spec.handler(sender, buffer, over_long ? udp_receive_offer : received, over_long);
+    }
+    return false;
+}
+
+void run_udp_listener(const udp_listener_spec& spec)
+{
+    const net_socket listener = open_listener_socket(net_open_datagram(), spec.port);
+    if (listener == net_invalid_socket) return;
+    if (spec.published != nullptr) *spec.published = listener;
+    unsigned char buffer[udp_buffer_size];
+    net_address sender{};
+    sender.length = sizeof sender.bytes;
+    int failures_in_a_row = 0;
+    for (;;) {
+        const int received = net_recv_from(listener, buffer, udp_receive_offer, &sender);
+        const int error = received < 0 ? net_last_error() : 0;
+        if (dispatch_receive(spec, received, error, &sender, buffer, &failures_in_a_row)) {
+            clock_sleep_ms(failure_pause_ms);
+        }
+    }
+}

@@ -1,0 +1,53 @@
+#include "files.h"
+#include "formats.h"
+#include "message_box.h"
+#include "module_path.h"
+#include "services.h"
+#include "text_buffer.h"
+
+namespace {
+
+constexpr std::uint16_t quote_port = 17;
+constexpr std::size_t module_path_limit = 254;
+
+// Written once by the listener before its port opens; sessions only read.
+quote_table quotes;
+
+// Loads VESK.TXT from beside the executable; false when it cannot be opened.
+bool load_quote_file()
+{
+    module_path(global_text, module_path_limit);
+    build_sibling_path(global_text, module_path_separator, "VESK.TXT", global_text, global_text_size);
+    const int fd = file_open_read(global_text);
+    if (fd < 0) return false;
+    quote_begin(&quotes);
+    // Read in blocks, fed byte by byte: the same bytes as one read per byte.
+    unsigned char block[4096];
+    int got;
+    bool taking = true;
+    while (taking && (got = file_read(fd, block, sizeof block)) > 0) {
+        for (int i = 0; i < got && taking; ++i) taking = quote_feed(&quotes, block[i]);
+    }
+    file_close(fd);
+    return true;
+}
+
+} // namespace
+
+void quote_tcp_session(void* connection)
+{
+    const net_socket s = session_socket(connection);
+    random_seed(clock_tick_count());
+    const int slot = quote_pick(random_next(), quotes.count);
+    net_send(s, quotes.text[slot], quotes.length[slot]);
+    net_close(s);
+}
+
+void quote_tcp_listener(void*)
+{
+    if (!load_quote_file()) {
+        message_box("Quote of the day File >VESK.TXT< not found !", "VESK Error", box_icon::exclamation);
+        return;
+    }
+    run_tcp_listener({quote_port, quote_tcp_session, false});
+}

@@ -1,0 +1,79 @@
+#include "selection.h"
+
+#include "autostart.h"
+#include "files.h"
+#include "module_path.h"
+#include "text_buffer.h"
+
+ServiceSelection selection;
+
+namespace {
+
+constexpr std::size_t module_path_limit = 254;
+
+std::uint32_t read_le32(const unsigned char* p)
+{
+    return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 | std::uint32_t(p[3]) << 24;
+}
+
+} // namespace
+
+std::uint32_t& selection_flag(ServiceSelection& record, int i)
+{
+    std::uint32_t* words[selection_flag_count] = {
+        &record.echo_on,  &record.discard_on, &record.daytime_on, &record.quote_on,       &record.chargen_on,
+        &record.telnet_on, &record.time_on,   &record.dns_on,     &record.run_as_service, &record.auto_start,
+    };
+    return *words[i];
+}
+
+void selection_to_image(const ServiceSelection& record, unsigned char out[selection_image_size])
+{
+    ServiceSelection copy = record;
+    const std::uint32_t words[11] = {copy.format_version, copy.echo_on, copy.discard_on, copy.daytime_on,
+                                     copy.quote_on, copy.chargen_on, copy.telnet_on, copy.time_on,
+                                     copy.dns_on, copy.run_as_service, copy.auto_start};
+    for (int w = 0; w < 11; ++w)
+        for (int b = 0; b < 4; ++b) out[4 * w + b] = static_cast<unsigned char>(words[w] >> (8 * b));
+}
+
+int selection_from_image(const unsigned char* image, std::size_t size, ServiceSelection* record)
+{
+    if (size < selection_image_size || read_le32(image) != selection_format_version) return 0;
+    record->format_version = read_le32(image);
+    for (int i = 0; i < selection_flag_count; ++i) selection_flag(*record, i) = read_le32(image + 4 + 4 * i);
+    return 1;
+}
+
+const char* settings_file_path()
+{
+    module_path(global_text, module_path_limit);
+    return build_sibling_path(global_text, module_path_separator, "VELMORA.CFG", global_text, global_text_size);
+}
+
+int load_selection()
+{
+    const int fd = file_open_read(settings_file_path());
+    if (fd < 0) return 0;
+    unsigned char image[selection_image_size];
+    std::size_t have = 0;
+    int got;
+    while (have < sizeof image && (got = file_read(fd, image + have, sizeof image - have)) > 0)
+        have += static_cast<std::size_t>(got);
+    file_close(fd);
+    return selection_from_image(image, have, &selection);
+}
+
+int save_selection()
+{
+    selection.format_version = selection_format_version;
+    const int fd = file_open_update(settings_file_path());
+    if (fd < 0) return 0;
+    unsigned char image[selection_image_size];
+    selection_to_image(selection, image);
+    const int written = file_write(fd, image, sizeof image);
+    file_close(fd);
+    if (written != static_cast<int>(sizeof image)) return 0;
+    update_autostart(selection.auto_start != 0);
+    return 1;
+}

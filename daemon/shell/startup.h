@@ -1,0 +1,31 @@
+// The start-up steps that both platforms share.
+#pragma once
+
+#include <cstdint>
+
+// "WAIT" anywhere in the arguments, case-sensitive, asks for the pause that
+// lets an ending instance release its ports.
+bool command_line_waits(const char* arguments);
+inline constexpr unsigned restart_wait_ms = 5000;
+inline constexpr unsigned startup_pause_ms = 300;
+
+// Starts the listener threads of the selected services in the fixed order,
+// the TCP listener of a service before its UDP listener.
+void start_selected_listeners();
+
+// RegisterServiceProcess: (process id, type) -> 0 on failure.
+using register_service_entry = std::uint32_t (*)(std::uint32_t process_id, std::uint32_t type);
+inline constexpr std::uint32_t rsp_simple_service = 1;
+inline constexpr std::uint32_t rsp_unregister_service = 0;
+
+// Looks up the registration entry, showing the start-up messages of a system
+// that lacks it; nullptr when there is none.
+register_service_entry find_register_service_process();
+
+// Registers the process when the selection asks for it (start-up), or
+// unregisters it (end), showing the shell's box when the call fails.
+void register_as_service(register_service_entry entry);
+void unregister_as_service(register_service_entry entry);
+
+// The caption of the shell's own boxes.
+inline constexpr const char* shell_caption = "Velmora V1.0";

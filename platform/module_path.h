@@ -1,0 +1,11 @@
+// The running executable's own file.
+#pragma once
+
+#include <cstddef>
+
+// The separator between a folder and a file name in module paths.
+extern const char module_path_separator;
+
+// Fetches the full path of the running executable into `buffer`, at most
+// `size` - 1 characters and a NUL. Returns the path's length, 0 on failure.
+std::size_t module_path(char* buffer, std::size_t size);

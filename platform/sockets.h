@@ -1,0 +1,71 @@
+// Our thin layer over Winsock 1.1 and BSD sockets: IPv4, blocking sockets.
+// Every failure reads as a Winsock error number on every platform, so that
+// message texts such as "Socket Error Nr: 10048" are the same everywhere.
+#pragma once
+
+#include <cstdint>
+
+using net_socket = std::intptr_t;
+inline constexpr net_socket net_invalid_socket = -1;
+
+// Winsock error numbers that callers look at by name.
+inline constexpr int net_error_interrupted = 10004;      // WSAEINTR
+inline constexpr int net_error_access_denied = 10013;    // WSAEACCES
+inline constexpr int net_error_too_many_files = 10024;   // WSAEMFILE
+inline constexpr int net_error_message_size = 10040;     // WSAEMSGSIZE
+inline constexpr int net_error_address_in_use = 10048;   // WSAEADDRINUSE
+inline constexpr int net_error_no_buffers = 10055;       // WSAENOBUFS
+inline constexpr int net_error_connection_reset = 10054; // WSAECONNRESET
+inline constexpr int net_error_refused = 10061;          // WSAECONNREFUSED
+inline constexpr int net_error_host_not_found = 11001;   // WSAHOST_NOT_FOUND
+
+// A socket address as the sockets interface fills it: 16 bytes for IPv4.
+struct net_address {
+    unsigned char bytes[16];
+    int length;
+};
+
+// Starts the sockets interface (version 1.1). Returns 0, or the error code
+// of the start-up call.
+int net_startup();
+
+// The Winsock error number of the calling thread's last failed call.
+int net_last_error();
+
+// Translates an errno value into its Winsock number (identity on Windows).
+int net_error_from_errno(int error);
+
+net_socket net_open_stream();
+net_socket net_open_datagram();
+int net_close(net_socket s);
+
+// Binds to any local address (0.0.0.0) and the given port; 0 or -1.
+int net_bind_any(net_socket s, std::uint16_t port);
+int net_listen(net_socket s, int backlog);
+// Accepts a connection without asking for the peer's address.
+net_socket net_accept(net_socket s);
+int net_connect(net_socket s, const net_address* to);
+
+// send and recv, flags 0. A send never raises a signal.
+int net_send(net_socket s, const void* data, int length);
+int net_recv(net_socket s, void* buffer, int length);
+
+// Receives one datagram of at most `length` bytes. A longer datagram is a
+// failure (-1, net_error_message_size) that still leaves its first `length`
+// bytes in the buffer and its sender in `from`, as Winsock reports it.
+int net_recv_from(net_socket s, void* buffer, int length, net_address* from);
+int net_send_to(net_socket s, const void* data, int length, const net_address* to);
+
+// The port a socket is bound to, in host order; 0 on failure.
+std::uint16_t net_local_port(net_socket s);
+
+// Resolves a host name to the first IPv4 address it names, with the port.
+// 0 on success, -1 on failure (net_last_error tells why).
+int net_resolve_ipv4(const char* host, std::uint16_t port, net_address* out);
+
+// Builds the address of an IPv4 host given as four octets, with a port.
+net_address net_ipv4_address(std::uint32_t host_order_address, std::uint16_t port);
+
+// Network byte order helpers, for the wire formats.
+std::uint32_t net_to_network_32(std::uint32_t value);
+std::uint16_t net_to_network_16(std::uint16_t value);

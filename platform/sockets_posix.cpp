@@ -1,0 +1,188 @@
+#include "sockets.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <cstring>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+// The Winsock number of the calling thread's last failure, set at this one
+// boundary so that nothing in between can overwrite errno.
+thread_local int last_error = 0;
+
+int fail(int error)
+{
+    last_error = net_error_from_errno(error);
+    return -1;
+}
+
+net_socket open_socket(int type)
+{
+    const int s = ::socket(AF_INET, type | SOCK_CLOEXEC, 0);
+    if (s < 0) {
+        fail(errno);
+        return net_invalid_socket;
+    }
+    return s;
+}
+
+} // namespace
+
+int net_error_from_errno(int error)
+{
+    struct pair { int error; int winsock; };
+    static const pair table[] = {
+        {EINTR, 10004},        {EBADF, 10009},          {EACCES, 10013},         {EPERM, 10013},
+        {EFAULT, 10014},       {EINVAL, 10022},         {EMFILE, 10024},         {ENFILE, 10024},
+        {EWOULDBLOCK, 10035},  {EINPROGRESS, 10036},    {EALREADY, 10037},       {ENOTSOCK, 10038},
+        {EDESTADDRREQ, 10039}, {EMSGSIZE, 10040},       {EPROTOTYPE, 10041},     {ENOPROTOOPT, 10042},
+        {EPROTONOSUPPORT, 10043}, {ESOCKTNOSUPPORT, 10044}, {EOPNOTSUPP, 10045}, {EPFNOSUPPORT, 10046},
+        {EAFNOSUPPORT, 10047}, {EADDRINUSE, 10048},     {EADDRNOTAVAIL, 10049},  {ENETDOWN, 10050},
+        {ENETUNREACH, 10051},  {ENETRESET, 10052},      {ECONNABORTED, 10053},   {ECONNRESET, 10054},
+        {EPIPE, 10054},        {ENOBUFS, 10055},        {ENOMEM, 10055},         {EISCONN, 10056},
+        {ENOTCONN, 10057},     {ESHUTDOWN, 10058},      {ETOOMANYREFS, 10059},   {ETIMEDOUT, 10060},
+        {ECONNREFUSED, 10061}, {ELOOP, 10062},          {ENAMETOOLONG, 10063},   {EHOSTDOWN, 10064},
+        {EHOSTUNREACH, 10065}, {ENOTEMPTY, 10066},      {EUSERS, 10068},         {EDQUOT, 10069},
+        {ESTALE, 10070},       {EREMOTE, 10071},
+    };
+    for (const pair& p : table)
+        if (p.error == error) return p.winsock;
+    return error == 0 ? 0 : 10022; // anything else reads as WSAEINVAL
+}
+
+int net_startup() { return 0; }
+
+int net_last_error() { return last_error; }
+
+net_socket net_open_stream() { return open_socket(SOCK_STREAM); }
+
+net_socket net_open_datagram() { return open_socket(SOCK_DGRAM); }
+
+int net_close(net_socket s)
+{
+    return ::close(static_cast<int>(s)) == 0 ? 0 : fail(errno);
+}
+
+int net_bind_any(net_socket s, std::uint16_t port)
+{
+    sockaddr_in sin{};
+    sin.sin_family = AF_INET;
+    sin.sin_addr.s_addr = htonl(INADDR_ANY);
+    sin.sin_port = htons(port);
+    return ::bind(static_cast<int>(s), reinterpret_cast<sockaddr*>(&sin), sizeof sin) == 0 ? 0 : fail(errno);
+}
+
+int net_listen(net_socket s, int backlog)
+{
+    return ::listen(static_cast<int>(s), backlog) == 0 ? 0 : fail(errno);
+}
+
+net_socket net_accept(net_socket s)
+{
+    const int c = ::accept4(static_cast<int>(s), nullptr, nullptr, SOCK_CLOEXEC);
+    if (c < 0) {
+        fail(errno);
+        return net_invalid_socket;
+    }
+    return c;
+}
+
+int net_connect(net_socket s, const net_address* to)
+{
+    int result;
+    do {
+        result = ::connect(static_cast<int>(s), reinterpret_cast<const sockaddr*>(to->bytes),
+                           static_cast<socklen_t>(to->length));
+    } while (result != 0 && errno == EINTR);
+    return result == 0 ? 0 : fail(errno);
+}
+
+int net_send(net_socket s, const void* data, int length)
+{
+    ssize_t n;
+    do {
+        n = ::send(static_cast<int>(s), data, static_cast<size_t>(length), MSG_NOSIGNAL);
+    } while (n < 0 && errno == EINTR);
+    return n < 0 ? fail(errno) : static_cast<int>(n);
+}
+
+int net_recv(net_socket s, void* buffer, int length)
+{
+    ssize_t n;
+    do {
+        n = ::recv(static_cast<int>(s), buffer, static_cast<size_t>(length), 0);
+    } while (n < 0 && errno == EINTR);
+    return n < 0 ? fail(errno) : static_cast<int>(n);
+}
+
+int net_recv_from(net_socket s, void* buffer, int length, net_address* from)
+{
+    socklen_t from_length = sizeof from->bytes;
+    ssize_t n;
+    do {
+        // MSG_TRUNC makes the receive report a datagram's real length, so an
+        // over-long one is told apart from one that just fits.
+        n = ::recvfrom(static_cast<int>(s), buffer, static_cast<size_t>(length), MSG_TRUNC,
+                       reinterpret_cast<sockaddr*>(from->bytes), &from_length);
+    } while (n < 0 && errno == EINTR);
+    if (n < 0) return fail(errno);
+    from->length = static_cast<int>(from_length);
+    if (n > length) return fail(EMSGSIZE);
+    return static_cast<int>(n);
+}
+
+int net_send_to(net_socket s, const void* data, int length, const net_address* to)
+{
+    ssize_t n;
+    do {
+        n = ::sendto(static_cast<int>(s), data, static_cast<size_t>(length), MSG_NOSIGNAL,
+                     reinterpret_cast<const sockaddr*>(to->bytes), static_cast<socklen_t>(to->length));
+    } while (n < 0 && errno == EINTR);
+    return n < 0 ? fail(errno) : static_cast<int>(n);
+}
+
+std::uint16_t net_local_port(net_socket s)
+{
+    sockaddr_in sin{};
+    socklen_t length = sizeof sin;
+    if (::getsockname(static_cast<int>(s), reinterpret_cast<sockaddr*>(&sin), &length) != 0) return 0;
+    return ntohs(sin.sin_port);
+}
+
+int net_resolve_ipv4(const char* host, std::uint16_t port, net_address* out)
+{
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    addrinfo* list = nullptr;
+    const int result = ::getaddrinfo(host, nullptr, &hints, &list);
+    if (result != 0 || list == nullptr) {
+        last_error = result == EAI_SYSTEM ? net_error_from_errno(errno) : net_error_host_not_found;
+        return -1;
+    }
+    sockaddr_in sin{};
+    std::memcpy(&sin, list->ai_addr, sizeof sin);
+    ::freeaddrinfo(list);
+    sin.sin_port = htons(port);
+    std::memcpy(out->bytes, &sin, sizeof sin);
+    out->length = sizeof sin;
+    return 0;
+}
+
+net_address net_ipv4_address(std::uint32_t host_order_address, std::uint16_t port)
+{
+    sockaddr_in sin{};
+    sin.sin_family = AF_INET;
+    sin.sin_addr.s_addr = htonl(host_order_address);
+    sin.sin_port = htons(port);
+    net_address address{};
+    std::memcpy(address.bytes, &sin, sizeof sin);
+    address.length = sizeof sin;
+    return address;
+}
+
+std::uint32_t net_to_network_32(std::uint32_t value) { return htonl(value); }
+std::uint16_t net_to_network_16(std::uint16_t value) { return htons(value); }

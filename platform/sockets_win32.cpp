@@ -1,0 +1,110 @@
+#include "sockets.h"
+
+#include <winsock.h>
+#include <cstring>
+
+namespace {
+
+net_socket from_socket(SOCKET s) { return s == INVALID_SOCKET ? net_invalid_socket : static_cast<net_socket>(s); }
+SOCKET to_socket(net_socket s) { return static_cast<SOCKET>(s); }
+int result_of(int r) { return r == SOCKET_ERROR ? -1 : r; }
+
+} // namespace
+
+int net_error_from_errno(int error) { return error; }
+
+int net_startup()
+{
+    WSADATA data;
+    return WSAStartup(MAKEWORD(1, 1), &data);
+}
+
+int net_last_error() { return WSAGetLastError(); }
+
+net_socket net_open_stream() { return from_socket(socket(AF_INET, SOCK_STREAM, 0)); }
+
+net_socket net_open_datagram() { return from_socket(socket(AF_INET, SOCK_DGRAM, 0)); }
+
+int net_close(net_socket s) { return result_of(closesocket(to_socket(s))); }
+
+int net_bind_any(net_socket s, std::uint16_t port)
+{
+    sockaddr_in sin{};
+    sin.sin_family = AF_INET;
+    sin.sin_addr.s_addr = htonl(INADDR_ANY);
+    sin.sin_port = htons(port);
+    return result_of(bind(to_socket(s), reinterpret_cast<sockaddr*>(&sin), sizeof sin));
+}
+
+int net_listen(net_socket s, int backlog) { return listen(to_socket(s), backlog) < 0 ? -1 : 0; }
+
+net_socket net_accept(net_socket s) { return from_socket(accept(to_socket(s), nullptr, nullptr)); }
+
+int net_connect(net_socket s, const net_address* to)
+{
+    return result_of(connect(to_socket(s), reinterpret_cast<const sockaddr*>(to->bytes), to->length));
+}
+
+int net_send(net_socket s, const void* data, int length)
+{
+    return result_of(send(to_socket(s), static_cast<const char*>(data), length, 0));
+}
+
+int net_recv(net_socket s, void* buffer, int length)
+{
+    return result_of(recv(to_socket(s), static_cast<char*>(buffer), length, 0));
+}
+
+int net_recv_from(net_socket s, void* buffer, int length, net_address* from)
+{
+    int from_length = sizeof from->bytes;
+    const int n = recvfrom(to_socket(s), static_cast<char*>(buffer), length, 0,
+                           reinterpret_cast<sockaddr*>(from->bytes), &from_length);
+    from->length = from_length;
+    return result_of(n);
+}
+
+int net_send_to(net_socket s, const void* data, int length, const net_address* to)
+{
+    return result_of(sendto(to_socket(s), static_cast<const char*>(data), length, 0,
+                            reinterpret_cast<const sockaddr*>(to->bytes), to->length));
+}
+
+std::uint16_t net_local_port(net_socket s)
+{
+    sockaddr_in sin{};
+    int length = sizeof sin;
+    if (getsockname(to_socket(s), reinterpret_cast<sockaddr*>(&sin), &length) != 0) return 0;
+    return ntohs(sin.sin_port);
+}
+
+int net_resolve_ipv4(const char* host, std::uint16_t port, net_address* out)
+{
+    const hostent* entry = gethostbyname(host);
+    if (entry == nullptr || entry->h_addr_list == nullptr || entry->h_addr_list[0] == nullptr ||
+        entry->h_addrtype != AF_INET)
+        return -1;
+    sockaddr_in sin{};
+    sin.sin_family = AF_INET;
+    const int length = entry->h_length < 4 ? entry->h_length : 4;
+    std::memcpy(&sin.sin_addr, entry->h_addr_list[0], static_cast<std::size_t>(length));
+    sin.sin_port = htons(port);
+    std::memcpy(out->bytes, &sin, sizeof sin);
+    out->length = sizeof sin;
+    return 0;
+}
+
+net_address net_ipv4_address(std::uint32_t host_order_address, std::uint16_t port)
+{
+    sockaddr_in sin{};
+    sin.sin_family = AF_INET;
+    sin.sin_addr.s_addr = htonl(host_order_address);
+    sin.sin_port = htons(port);
+    net_address address{};
+    std::memcpy(address.bytes, &sin, sizeof sin);
+    address.length = sizeof sin;
+    return address;
+}
+
+std::uint32_t net_to_network_32(std::uint32_t value) { return htonl(value); }
+std::uint16_t net_to_network_16(std::uint16_t value) { return htons(value); }

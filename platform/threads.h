@@ -1,0 +1,19 @@
+// Starting a thread with a requested stack and one argument; no thread is
+// ever joined or told to stop.
+#pragma once
+
+#include <cstdint>
+
+using thread_entry = void (*)(void* argument);
+
+// The stack that every thread of Velmora asks for.
+inline constexpr unsigned thread_default_stack = 10000;
+
+// Starts `entry(argument)` on a new detached thread. The stack is at least
+// `stack_bytes`, rounded up to what the system needs. Returns true when the
+// thread runs.
+bool thread_start(thread_entry entry, void* argument, unsigned stack_bytes);
+
+// Packs a socket or a small integer into the one argument and back.
+inline void* thread_argument(std::intptr_t value) { return reinterpret_cast<void*>(value); }
+inline std::intptr_t thread_argument_value(void* argument) { return reinterpret_cast<std::intptr_t>(argument); }
