@@ -1,0 +1,83 @@
+#include "control_dialog.h"
+
+#include "message_box.h"
+#include "selection.h"
+#include "startup.h"
+
+const int dialog_box_ids[dialog_box_count] = {id_echo,   id_discard, id_daytime, id_quote, id_chargen,
+                                              id_telnet, id_time,    id_dns,     id_run_as_service, id_auto_start};
+
+namespace {
+
+void boxes_from_record(const dialog_host& host)
+{
+    for (int i = 0; i < dialog_box_count; ++i) host.check(dialog_box_ids[i], selection_flag(selection, i) != 0);
+}
+
+void record_from_boxes(const dialog_host& host)
+{
+    for (int i = 0; i < dialog_box_count; ++i) selection_flag(selection, i) = host.is_checked(dialog_box_ids[i]) ? 1 : 0;
+}
+
+void apply_changes(const dialog_host& host)
+{
+    record_from_boxes(host);
+    save_selection();
+    // When no new instance can be started, this one keeps serving; the saved
+    // selection takes effect at the next start.
+    if (!host.start_new_instance()) {
+        message_box("Velmora could not be restarted.\nThe new selection is saved and takes effect at the next start.",
+                    shell_caption);
+        return;
+    }
+    host.post_quit(0);
+}
+
+std::intptr_t command(const dialog_host& host, int id)
+{
+    switch (id) {
+    case id_stop:
+        host.close();
+        host.post_quit(0);
+        break;
+    case id_apply:
+        apply_changes(host);
+        break;
+    case id_discard_changes:
+        boxes_from_record(host);
+        host.minimize();
+        break;
+    default:
+        break;
+    }
+    return 0;
+}
+
+} // namespace
+
+std::intptr_t control_dialog_proc(const dialog_host& host, unsigned message, std::uintptr_t first, std::intptr_t second)
+{
+    switch (message) {
+    case dialog_message_init:
+        boxes_from_record(host);
+        return 1;
+    case dialog_message_command:
+        return command(host, static_cast<int>(first & 0xFFFF));
+    case dialog_message_size:
+        if (first == dialog_size_minimized) host.hide();
+        return 0;
+    case dialog_message_close:
+        host.minimize();
+        return 0;
+    case dialog_message_end_session:
+        return 1;
+    case dialog_message_user_changed:
+        host.start_icon_thread();
+        return 0;
+    case dialog_message_icon:
+        if (second == dialog_mouse_left_down) host.bring_up();
+        return 0;
+    default:
+        return 0;
+    }
+}

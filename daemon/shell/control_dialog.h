@@ -1,0 +1,48 @@
+// The control dialog's logic, one message table for both platforms. The
+// Win32 dialog passes its own messages through unchanged; the console dialog
+// on POSIX sends the same numbers.
+#pragma once
+
+#include <cstdint>
+
+// Message and notification numbers, as Windows defines them.
+inline constexpr unsigned dialog_message_size = 0x0005;         // WM_SIZE
+inline constexpr unsigned dialog_message_close = 0x0010;        // WM_CLOSE
+inline constexpr unsigned dialog_message_end_session = 0x0016;  // WM_ENDSESSION
+inline constexpr unsigned dialog_message_user_changed = 0x0054; // WM_USERCHANGED
+inline constexpr unsigned dialog_message_init = 0x0110;         // WM_INITDIALOG
+inline constexpr unsigned dialog_message_command = 0x0111;      // WM_COMMAND
+inline constexpr unsigned dialog_message_icon = 0x0400;         // WM_USER, the taskbar icon's callback
+inline constexpr unsigned dialog_mouse_left_down = 0x0201;      // WM_LBUTTONDOWN
+inline constexpr std::uintptr_t dialog_size_minimized = 1;      // SIZE_MINIMIZED
+
+// Control ids of MAINDLG.
+inline constexpr int id_echo = 101, id_discard = 102, id_daytime = 103, id_quote = 104, id_chargen = 105,
+                     id_telnet = 106, id_frame = 107, id_stop = 108, id_restart = 109, id_run_as_service = 110,
+                     id_apply = 111, id_discard_changes = 112, id_options_frame = 113, id_dns = 114, id_time = 115,
+                     id_auto_start = 116;
+
+// The check boxes in the order in which the dialog sets and reads them;
+// box i mirrors flag i of the record (echo_on ... auto_start).
+inline constexpr int dialog_box_count = 10;
+extern const int dialog_box_ids[dialog_box_count];
+
+// What the logic asks of the window that shows it.
+struct dialog_host {
+    void (*check)(int id, int state);
+    int (*is_checked)(int id);
+    // Shows the dialog, restores it, gives it the keyboard focus and brings
+    // it to the foreground, in this order.
+    void (*bring_up)();
+    void (*minimize)();
+    void (*hide)();
+    void (*close)();
+    void (*post_quit)(int code);
+    void (*start_icon_thread)();
+    // Starts the new instance with "WAIT" (or prepares it, where the process
+    // image is replaced after the end sequence); false when it cannot be.
+    bool (*start_new_instance)();
+};
+
+// Acts on one message; returns 1 where the message counts as handled.
+std::intptr_t control_dialog_proc(const dialog_host& host, unsigned message, std::uintptr_t first, std::intptr_t second);
