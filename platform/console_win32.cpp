@@ -1,0 +1,13 @@
+#include "console.h"
+
+#include <cstdio>
+#include <fcntl.h>
+#include <io.h>
+
+// The run-time opens standard output in text mode, which would turn every
+// line feed of a quote into CR LF. The programs print what the network sent.
+void console_binary_output()
+{
+    std::fflush(stdout);
+    _setmode(_fileno(stdout), _O_BINARY);
+}
