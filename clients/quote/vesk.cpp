@@ -1,0 +1,56 @@
+// Vesk: fetches the quote of the day from TCP port 17 of localhost and
+// prints it as it arrives, byte for byte, until the server closes.
+#include <cstdio>
+#include <cstdlib>
+
+#include "console.h"
+#include "self_check.h"
+#include "sockets.h"
+
+namespace {
+
+constexpr std::uint16_t quote_port = 17;
+
+} // namespace
+
+int main()
+{
+    console_binary_output();
+    if (!self_check_passes()) return EXIT_FAILURE;
+
+    char message[128];
+    const int startup_error = net_startup();
+    if (startup_error != 0) {
+        std::snprintf(message, sizeof message, "Socket Error Nr: %d", startup_error);
+        std::printf("VESK - Error\n %s", message);
+        return EXIT_FAILURE;
+    }
+
+    const net_socket s = net_open_stream();
+    if (s == net_invalid_socket) {
+        std::printf("Error\nsocket() failed");
+        return EXIT_FAILURE;
+    }
+
+    // Connecting to an unresolved address would fail with a misleading
+    // error number; say what actually went wrong.
+    net_address server{};
+    if (net_resolve_ipv4("localhost", quote_port, &server) != 0) {
+        std::printf("VESK - gethostbyname(localhost) failed\nSocket Error Nr: %d", net_last_error());
+        return EXIT_FAILURE;
+    }
+
+    if (net_connect(s, &server) != 0) {
+        std::snprintf(message, sizeof message, "Socket Error Nr: %d\nVESK already running ?", net_last_error());
+        std::printf("VESK - connect(sock) failed\n%s", message);
+        return EXIT_FAILURE;
+    }
+
+    // One byte per receive and per print: "%c" writes a zero byte like any
+    // other, so the quote comes out exactly as sent.
+    unsigned char byte = 0;
+    int received;
+    while ((received = net_recv(s, &byte, 1)) > 0) std::printf("%c", byte);
+    // A close by the server is the normal end; an error cuts the quote short.
+    return received == 0 ? EXIT_SUCCESS : EXIT_FAILURE;
+}
