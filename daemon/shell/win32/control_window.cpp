@@ -1,0 +1,78 @@
+// MAINDLG's window procedure. Everything the dialog does is decided by the
+// shared message table in control_dialog.cpp; this file only lends it the
+// window through a dialog_host.
+#include "control_dialog.h"
+#include "resource.h"
+#include "shell_win32.h"
+#include "threads.h"
+
+static_assert(IDC_ECHO == id_echo && IDC_DISCARD == id_discard && IDC_DAYTIME == id_daytime &&
+              IDC_QUOTE == id_quote && IDC_CHARGEN == id_chargen && IDC_TELNET == id_telnet &&
+              IDC_FRAME == id_frame && IDC_STOP == id_stop && IDC_RESTART == id_restart &&
+              IDC_RUN_AS_SERVICE == id_run_as_service && IDC_APPLY == id_apply &&
+              IDC_DISCARD_CHANGES == id_discard_changes && IDC_OPTIONS_FRAME == id_options_frame &&
+              IDC_DNS == id_dns && IDC_TIME == id_time && IDC_AUTO_START == id_auto_start);
+static_assert(WM_SIZE == dialog_message_size && WM_CLOSE == dialog_message_close &&
+              WM_ENDSESSION == dialog_message_end_session && WM_USERCHANGED == dialog_message_user_changed &&
+              WM_INITDIALOG == dialog_message_init && WM_COMMAND == dialog_message_command &&
+              WM_USER == dialog_message_icon && WM_LBUTTONDOWN == dialog_mouse_left_down &&
+              SIZE_MINIMIZED == dialog_size_minimized);
+
+namespace {
+
+// The window of the message being handled. The dialog lives on the main
+// thread only, and a message sent from inside a handler is for the same
+// window, so one variable serves.
+HWND window_in_hand;
+
+void check(int id, int state)
+{
+    if (!CheckDlgButton(window_in_hand, id, state ? BST_CHECKED : BST_UNCHECKED)) note_failed_call("CheckDlgButton");
+}
+
+int is_checked(int id) { return IsDlgButtonChecked(window_in_hand, id) == BST_CHECKED; }
+
+// ShowWindow tells the previous visibility, not success; there is nothing
+// to check in its result.
+void bring_up()
+{
+    ShowWindow(window_in_hand, SW_SHOW);
+    ShowWindow(window_in_hand, SW_RESTORE);
+    SetLastError(ERROR_SUCCESS);
+    if (SetFocus(window_in_hand) == nullptr && GetLastError() != ERROR_SUCCESS) note_failed_call("SetFocus");
+    // The system may refuse the foreground to a program the user is not
+    // working in; the dialog is shown all the same.
+    if (!SetForegroundWindow(window_in_hand)) note_failed_call("SetForegroundWindow");
+}
+
+void minimize() { ShowWindow(window_in_hand, SW_MINIMIZE); }
+
+void hide() { ShowWindow(window_in_hand, SW_HIDE); }
+
+// Ends the dialog without destroying it: the end sequence still removes the
+// taskbar icon through this window, and destroys it after that.
+void close()
+{
+    if (!EndDialog(window_in_hand, 0)) note_failed_call("EndDialog");
+}
+
+void post_quit(int code) { PostQuitMessage(code); }
+
+void start_icon_thread()
+{
+    if (!thread_start(taskbar_icon_thread, nullptr, thread_default_stack)) note_failed_call("_beginthread");
+}
+
+const dialog_host window_host = {check, is_checked, bring_up, minimize, hide, close, post_quit, start_icon_thread,
+                                 start_new_instance};
+
+} // namespace
+
+INT_PTR CALLBACK control_dialog_window_proc(HWND window, UINT message, WPARAM first, LPARAM second)
+{
+    HWND outer = window_in_hand;
+    window_in_hand = window;
+    const INT_PTR result = control_dialog_proc(window_host, message, first, second);
+    window_in_hand = outer;
+    return result;
+}

@@ -1,0 +1,120 @@
+// Velmora's main thread on Windows: start-up, the message loop and the end
+// sequence.
+#include <cstdio>
+
+#include "clock.h"
+#include "message_box.h"
+#include "module_path.h"
+#include "resource.h"
+#include "selection.h"
+#include "self_check.h"
+#include "shell_win32.h"
+#include "sockets.h"
+#include "startup.h"
+#include "text_buffer.h"
+#include "threads.h"
+
+HINSTANCE program_instance;
+HWND control_dialog;
+HICON taskbar_icon_image;
+
+namespace {
+
+constexpr std::size_t module_path_limit = 254;
+
+// A text of the string table; empty when it cannot be loaded.
+const char* resource_text(UINT id, char* buffer, int size)
+{
+    if (LoadStringA(program_instance, id, buffer, size) == 0) buffer[0] = '\0';
+    return buffer;
+}
+
+// Pauses while keeping the start-up dialog painted: the message loop does
+// not run yet, so its messages are handled here.
+void pause_with_dialog(unsigned milliseconds)
+{
+    const DWORD start = GetTickCount();
+    for (;;) {
+        MSG message;
+        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&message);
+            DispatchMessageA(&message);
+        }
+        const DWORD spent = GetTickCount() - start;
+        if (spent >= milliseconds) return;
+        if (MsgWaitForMultipleObjects(0, nullptr, FALSE, milliseconds - spent, QS_ALLINPUT) == WAIT_FAILED) {
+            note_failed_call("MsgWaitForMultipleObjects");
+            clock_sleep_ms(milliseconds - spent);
+            return;
+        }
+    }
+}
+
+void show_startup_error(int code)
+{
+    char format[64];
+    char caption[64];
+    std::snprintf(global_text, global_text_size, resource_text(IDS_SOCKET_ERROR, format, sizeof format), code);
+    message_box(global_text, resource_text(IDS_STARTUP_ERROR_CAPTION, caption, sizeof caption));
+}
+
+int run_message_loop()
+{
+    MSG message;
+    BOOL got;
+    // No IsDialogMessage: the control dialog gets no keyboard navigation.
+    while ((got = GetMessageA(&message, nullptr, 0, 0)) != 0) {
+        if (got == -1) {
+            note_failed_call("GetMessageA");
+            return -1;
+        }
+        TranslateMessage(&message);
+        DispatchMessageA(&message);
+    }
+    return static_cast<int>(message.wParam);
+}
+
+} // namespace
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR arguments, int)
+{
+    program_instance = instance;
+    HWND startup_dialog = CreateDialogParamA(instance, "INITDLG", nullptr, startup_dialog_proc, 0);
+    if (startup_dialog == nullptr) note_failed_call("CreateDialogParamA(INITDLG)");
+    pause_with_dialog(startup_pause_ms);
+    module_path(global_text, module_path_limit);
+    if (!self_check_passes()) return -1;
+    if (command_line_waits(arguments)) pause_with_dialog(restart_wait_ms);
+
+    const int startup_error = net_startup();
+    if (startup_error != 0) {
+        show_startup_error(startup_error);
+        return -1;
+    }
+    load_selection();
+    const register_service_entry entry = find_register_service_process();
+    register_as_service(entry);
+    start_selected_listeners();
+
+    taskbar_icon_image = LoadIconA(instance, "TASKBARICON");
+    if (taskbar_icon_image == nullptr) note_failed_call("LoadIconA(TASKBARICON)");
+    if (startup_dialog != nullptr && !DestroyWindow(startup_dialog)) note_failed_call("DestroyWindow(INITDLG)");
+
+    control_dialog = CreateDialogParamA(instance, "MAINDLG", nullptr, control_dialog_window_proc, 0);
+    if (control_dialog == nullptr) {
+        // Without its dialog the program could not be reached or ended: the
+        // services run on, but the user is told.
+        char text[128];
+        message_box(resource_text(IDS_NO_DIALOG, text, sizeof text), shell_caption);
+    } else if (!thread_start(taskbar_icon_thread, nullptr, thread_default_stack)) {
+        note_failed_call("_beginthread(taskbar_icon_thread)");
+    }
+
+    run_message_loop();
+
+    delete_taskbar_icon(control_dialog, taskbar_icon_id);
+    if (control_dialog != nullptr && !DestroyWindow(control_dialog)) note_failed_call("DestroyWindow(MAINDLG)");
+    unregister_as_service(entry);
+    std::fflush(stdout);
+    return 0;
+}

@@ -1,0 +1,51 @@
+#include "shell_win32.h"
+
+#include <shellapi.h>
+
+#include "clock.h"
+
+// The first form of the record, which every shell since Windows 95 takes.
+static_assert(sizeof(void*) != 4 || NOTIFYICONDATAA_V1_SIZE == 88);
+
+namespace {
+
+constexpr int tip_capacity = 64;
+constexpr unsigned retry_pause_ms = 100;
+
+} // namespace
+
+BOOL add_taskbar_icon(HWND window, UINT callback_message, UINT id, HICON icon, const char* tip)
+{
+    NOTIFYICONDATAA data{};
+    data.cbSize = NOTIFYICONDATAA_V1_SIZE;
+    data.hWnd = window;
+    data.uID = id;
+    data.uCallbackMessage = callback_message;
+    data.hIcon = icon;
+    data.uFlags = NIF_MESSAGE;
+    if (icon != nullptr) data.uFlags |= NIF_ICON;
+    if (tip != nullptr) {
+        const int length = lstrlenA(tip) + 1;
+        // lstrcpynA counts the NUL, so a long tip keeps its first 63 characters.
+        if (lstrcpynA(data.szTip, tip, length < tip_capacity ? length : tip_capacity) == nullptr)
+            note_failed_call("lstrcpynA");
+        data.uFlags |= NIF_TIP;
+    }
+    return Shell_NotifyIconA(NIM_ADD, &data);
+}
+
+BOOL delete_taskbar_icon(HWND window, UINT id)
+{
+    NOTIFYICONDATAA data{};
+    data.cbSize = NOTIFYICONDATAA_V1_SIZE;
+    data.hWnd = window;
+    data.uID = id;
+    return Shell_NotifyIconA(NIM_DELETE, &data);
+}
+
+void taskbar_icon_thread(void*)
+{
+    // Adding fails for as long as the system has no taskbar to take the icon.
+    while (!add_taskbar_icon(control_dialog, WM_USER, taskbar_icon_id, taskbar_icon_image, taskbar_tip))
+        clock_sleep_ms(retry_pause_ms);
+}
