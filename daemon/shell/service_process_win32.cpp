@@ -3,6 +3,20 @@
 #include "message_box.h"
 #include "startup.h"
 
+namespace {
+
+// The system's entry uses the Windows calling convention; the shell's
+// register_service_entry is an ordinary function, so calls go through here.
+using system_entry = DWORD(WINAPI*)(DWORD process_id, DWORD type);
+system_entry register_service_process;
+
+std::uint32_t call_register_service_process(std::uint32_t process_id, std::uint32_t type)
+{
+    return register_service_process(process_id, type);
+}
+
+} // namespace
+
 register_service_entry find_register_service_process()
 {
     HMODULE kernel = LoadLibraryA("KERNEL32.DLL");
@@ -12,5 +26,6 @@ register_service_entry find_register_service_process()
         message_box("Unable to get \"RegisterServiceProcess\" from KERNEL32.DLL", shell_caption);
         return nullptr;
     }
-    return reinterpret_cast<register_service_entry>(reinterpret_cast<void*>(entry));
+    register_service_process = reinterpret_cast<system_entry>(reinterpret_cast<void*>(entry));
+    return call_register_service_process;
 }
