@@ -1,0 +1,167 @@
+// Fennip against scripted chargen servers and against Velmora itself. Each
+// test runs in a network namespace of its own, so port 19 is free.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <regex>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+
+#include "child_process.h"
+#include "loopback.h"
+#include "scratch_folder.h"
+#include "velmora_instance.h"
+
+namespace {
+
+const std::string banner = "\nChargen Test (UDP) (RFC864)\n\n";
+const std::string waiting =
+    "UDP Testframe to localhost:chargen sent\n... waiting for reply ...\nPress CTRL-C to abort\n\n";
+const std::string header = banner + waiting;
+constexpr int run_timeout_ms = 5000;
+
+struct exchange {
+    run_result run;
+    std::string request;
+    bool request_arrived = false;
+};
+
+// Runs Fennip while a scripted server on 127.0.0.1:19 answers its first
+// datagram with `reply`, sent from a socket of its own (not port 19), as
+// Velmora answers.
+exchange fennip_answered_with(const std::string& reply, const std::string& program = FENNIP_PROGRAM,
+                              const std::vector<std::string>& arguments = {})
+{
+    exchange e;
+    const int server = udp_bound(19);
+    if (server < 0) {
+        ADD_FAILURE() << "cannot bind 127.0.0.1:19";
+        return e;
+    }
+    std::thread responder([&] {
+        sockaddr_in client{};
+        e.request = receive_datagram(server, run_timeout_ms, &client, &e.request_arrived);
+        if (!e.request_arrived) return;
+        const int reply_socket = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        ::sendto(reply_socket, reply.data(), reply.size(), 0, reinterpret_cast<const sockaddr*>(&client),
+                 sizeof client);
+        ::close(reply_socket);
+    });
+    e.run = run_program(program, arguments, run_timeout_ms);
+    responder.join();
+    ::close(server);
+    return e;
+}
+
+std::string letters(std::size_t count)
+{
+    std::string text;
+    for (std::size_t i = 0; i < count; ++i) text += static_cast<char>('a' + i % 26);
+    return text;
+}
+
+void expect_receive_failure(const run_result& run)
+{
+    ASSERT_TRUE(run.exited);
+    EXPECT_NE(run.status, 0);
+    ASSERT_EQ(run.output.substr(0, header.size()), header);
+    EXPECT_TRUE(std::regex_match(run.output.substr(header.size()), std::regex("Socket Error Nr: -?[0-9]+\nrecv failed")))
+        << run.output;
+}
+
+TEST(FennipScripted, PrintsAWholeReplyOf535BytesWhateverItsSourcePortAndArguments)
+{
+    const std::string reply = letters(535);
+    const exchange e = fennip_answered_with(reply, FENNIP_PROGRAM, {"ignored", "arguments"});
+    ASSERT_TRUE(e.request_arrived);
+    EXPECT_EQ(e.request, "?");
+    ASSERT_TRUE(e.run.exited);
+    EXPECT_EQ(e.run.status, 0);
+    EXPECT_EQ(e.run.output, header + reply + "\n");
+}
+
+TEST(FennipScripted, ReportsAReplyTooLongForItsBufferAsAFailedReceive)
+{
+    const exchange e = fennip_answered_with(letters(536));
+    ASSERT_TRUE(e.run.exited);
+    EXPECT_NE(e.run.status, 0);
+    EXPECT_EQ(e.run.output, header + "Socket Error Nr: 10040\nrecv failed");
+}
+
+TEST(FennipScripted, ReportsAnEmptyReplyAsAFailedReceive)
+{
+    const exchange e = fennip_answered_with("");
+    ASSERT_TRUE(e.request_arrived);
+    expect_receive_failure(e.run);
+}
+
+TEST(FennipScripted, PrintsTheReplyAsTextUpToItsFirstZeroByte)
+{
+    const exchange e = fennip_answered_with(std::string("abc\0def", 7));
+    ASSERT_TRUE(e.run.exited);
+    EXPECT_EQ(e.run.status, 0);
+    EXPECT_EQ(e.run.output, header + "abc\n");
+}
+
+TEST(FennipSelfCheck, AnAlteredCopyStopsAfterTheBannerWithoutSending)
+{
+    scratch_folder folder;
+    const std::string intact = folder.path("fennip");
+    const std::string altered = folder.path("fennip-altered");
+    ASSERT_TRUE(copy_program(FENNIP_PROGRAM, intact));
+    std::string image = read_file(intact);
+    ASSERT_GT(image.size(), 1000u);
+    image[image.size() / 2] = static_cast<char>(image[image.size() / 2] ^ 0x01);
+    ASSERT_TRUE(write_program(altered, image));
+
+    // The copy as such is fine: only the changed byte stops the program.
+    const exchange good = fennip_answered_with("xyz", intact);
+    EXPECT_EQ(good.run.output, header + "xyz\n");
+
+    const int server = udp_bound(19);
+    ASSERT_GE(server, 0);
+    const run_result run = run_program(altered, {}, run_timeout_ms);
+    sockaddr_in sender{};
+    bool request_arrived = false;
+    receive_datagram(server, 200, &sender, &request_arrived);
+    ::close(server);
+    ASSERT_TRUE(run.exited);
+    EXPECT_NE(run.status, 0);
+    EXPECT_EQ(run.output, banner);
+    EXPECT_FALSE(request_arrived);
+}
+
+// The chargen ring: 0x21..0x7E without the backslash, then the space.
+std::string chargen_ring()
+{
+    std::string ring;
+    for (int c = 0x21; c <= 0x7E; ++c)
+        if (c != 0x5C) ring += static_cast<char>(c);
+    return ring + ' ';
+}
+
+TEST(FennipWithVelmora, PrintsARunOfTheCharacterRingOrAnEmptyReplyFailure)
+{
+    velmora_instance velmora("A quote.\n%");
+    ASSERT_TRUE(velmora.ready()) << velmora.log();
+    const std::string ring = chargen_ring();
+    ASSERT_EQ(ring.size(), 94u);
+
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        const run_result run = run_program(FENNIP_PROGRAM, {}, run_timeout_ms);
+        ASSERT_TRUE(run.exited) << run.output;
+        if (run.status != 0) {
+            // Velmora's reply length can be 0.
+            expect_receive_failure(run);
+            continue;
+        }
+        ASSERT_GT(run.output.size(), header.size() + 1);
+        ASSERT_EQ(run.output.substr(0, header.size()), header);
+        ASSERT_EQ(run.output.back(), '\n');
+        const std::string reply = run.output.substr(header.size(), run.output.size() - header.size() - 1);
+        EXPECT_LE(reply.size(), 511u);
+        for (std::size_t i = 0; i < reply.size(); ++i) ASSERT_EQ(reply[i], ring[i % 94]) << "at " << i;
+    }
+}
+
+} // namespace

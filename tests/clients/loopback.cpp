@@ -1,0 +1,117 @@
+#include "loopback.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <poll.h>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+sockaddr_in loopback_address(std::uint16_t port)
+{
+    sockaddr_in sin{};
+    sin.sin_family = AF_INET;
+    sin.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sin.sin_port = htons(port);
+    return sin;
+}
+
+int bound_socket(int type, std::uint16_t port)
+{
+    const int fd = ::socket(AF_INET, type | SOCK_CLOEXEC, 0);
+    if (fd < 0) return -1;
+    const int on = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    const sockaddr_in sin = loopback_address(port);
+    if (::bind(fd, reinterpret_cast<const sockaddr*>(&sin), sizeof sin) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+} // namespace
+
+int udp_bound(std::uint16_t port) { return bound_socket(SOCK_DGRAM, port); }
+
+int tcp_listening(std::uint16_t port)
+{
+    const int fd = bound_socket(SOCK_STREAM, port);
+    if (fd >= 0 && ::listen(fd, 5) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+bool readable_within(int fd, int timeout_ms)
+{
+    pollfd p{fd, POLLIN, 0};
+    int ready;
+    do {
+        ready = ::poll(&p, 1, timeout_ms);
+    } while (ready < 0 && errno == EINTR);
+    return ready > 0;
+}
+
+std::string receive_datagram(int fd, int timeout_ms, sockaddr_in* sender, bool* received)
+{
+    *received = false;
+    if (!readable_within(fd, timeout_ms)) return {};
+    char buffer[65536];
+    socklen_t length = sizeof *sender;
+    const ssize_t n = ::recvfrom(fd, buffer, sizeof buffer, MSG_DONTWAIT, reinterpret_cast<sockaddr*>(sender), &length);
+    if (n < 0) return {};
+    *received = true;
+    return std::string(buffer, static_cast<std::size_t>(n));
+}
+
+int accept_within(int fd, int timeout_ms)
+{
+    if (!readable_within(fd, timeout_ms)) return -1;
+    return ::accept4(fd, nullptr, nullptr, SOCK_CLOEXEC);
+}
+
+bool send_all(int fd, const std::string& data)
+{
+    std::size_t sent = 0;
+    while (sent < data.size()) {
+        const ssize_t n = ::send(fd, data.data() + sent, data.size() - sent, MSG_NOSIGNAL);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        sent += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+bool port_open(bool tcp, std::uint16_t port)
+{
+    // /proc/net follows the reading process's network namespace. Local
+    // addresses are hexadecimal "address:port"; TCP state 0A is LISTEN.
+    std::ifstream table(tcp ? "/proc/net/tcp" : "/proc/net/udp");
+    std::string line;
+    std::getline(table, line); // column titles
+    while (std::getline(table, line)) {
+        unsigned slot = 0, address = 0, local_port = 0, remote_address = 0, remote_port = 0, state = 0;
+        if (std::sscanf(line.c_str(), " %u: %x:%x %x:%x %x", &slot, &address, &local_port, &remote_address,
+                        &remote_port, &state) != 6)
+            continue;
+        if (local_port == port && (!tcp || state == 0x0A)) return true;
+    }
+    return false;
+}
+
+bool wait_for_port(bool tcp, std::uint16_t port, int timeout_ms)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+    for (;;) {
+        if (port_open(tcp, port)) return true;
+        if (std::chrono::steady_clock::now() >= deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+}

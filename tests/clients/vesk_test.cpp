@@ -1,0 +1,155 @@
+// Vesk against scripted quote servers and against Velmora itself. Each test
+// runs in a network namespace of its own, so port 17 is free.
+#include <functional>
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+
+#include "child_process.h"
+#include "loopback.h"
+#include "scratch_folder.h"
+#include "velmora_instance.h"
+
+namespace {
+
+constexpr int run_timeout_ms = 5000;
+
+struct session {
+    run_result run;
+    bool connected = false;
+};
+
+// Runs Vesk while a scripted server on 127.0.0.1:17 serves its connection
+// with `script` and then closes it.
+session vesk_served_by(const std::function<void(int)>& script, const std::string& program = VESK_PROGRAM,
+                       const std::vector<std::string>& arguments = {})
+{
+    session s;
+    const int server = tcp_listening(17);
+    if (server < 0) {
+        ADD_FAILURE() << "cannot listen on 127.0.0.1:17";
+        return s;
+    }
+    std::thread host([&] {
+        const int connection = accept_within(server, run_timeout_ms);
+        if (connection < 0) return;
+        s.connected = true;
+        script(connection);
+        ::close(connection);
+    });
+    s.run = run_program(program, arguments, run_timeout_ms);
+    host.join();
+    ::close(server);
+    return s;
+}
+
+std::string every_byte_value(int rounds)
+{
+    std::string bytes;
+    for (int r = 0; r < rounds; ++r)
+        for (int b = 0; b < 256; ++b) bytes += static_cast<char>(b);
+    return bytes;
+}
+
+TEST(VeskScripted, PrintsEveryByteAsSentIncludingZeroAndFF)
+{
+    const std::string quote = every_byte_value(40);
+    bool client_sent_something = true;
+    const session s = vesk_served_by(
+        [&](int connection) {
+            // Readable here would mean data or a close from the client;
+            // it should just wait for the quote.
+            client_sent_something = readable_within(connection, 100);
+            send_all(connection, quote);
+        },
+        VESK_PROGRAM, {"ignored", "arguments"});
+    ASSERT_TRUE(s.connected);
+    EXPECT_FALSE(client_sent_something);
+    ASSERT_TRUE(s.run.exited);
+    EXPECT_EQ(s.run.status, 0);
+    EXPECT_EQ(s.run.output.size(), quote.size());
+    EXPECT_TRUE(s.run.output == quote);
+}
+
+TEST(VeskScripted, AServerClosingAtOnceGivesNoOutputAndANormalEnd)
+{
+    const session s = vesk_served_by([](int) {});
+    ASSERT_TRUE(s.connected);
+    ASSERT_TRUE(s.run.exited);
+    EXPECT_EQ(s.run.status, 0);
+    EXPECT_EQ(s.run.output, "");
+}
+
+TEST(VeskScripted, AResetConnectionKeepsWhatArrivedAndEndsWithAFailure)
+{
+    const std::string part = "The first half of a quote";
+    const session s = vesk_served_by([&](int connection) {
+        send_all(connection, part);
+        // Give the client time to take the bytes, then reset: a zero
+        // linger time makes the close send RST instead of FIN.
+        readable_within(connection, 200);
+        const linger abort_on_close{1, 0};
+        ::setsockopt(connection, SOL_SOCKET, SO_LINGER, &abort_on_close, sizeof abort_on_close);
+    });
+    ASSERT_TRUE(s.connected);
+    ASSERT_TRUE(s.run.exited);
+    EXPECT_NE(s.run.status, 0);
+    EXPECT_EQ(part.substr(0, s.run.output.size()), s.run.output);
+}
+
+TEST(VeskScripted, NothingOnPort17GivesTheRefusedConnectText)
+{
+    const run_result run = run_program(VESK_PROGRAM, {}, run_timeout_ms);
+    ASSERT_TRUE(run.exited);
+    EXPECT_NE(run.status, 0);
+    EXPECT_EQ(run.output, "VESK - connect(sock) failed\nSocket Error Nr: 10061\nVESK already running ?");
+}
+
+TEST(VeskSelfCheck, AnAlteredCopyEndsSilentlyWithoutConnecting)
+{
+    scratch_folder folder;
+    const std::string intact = folder.path("vesk");
+    const std::string altered = folder.path("vesk-altered");
+    ASSERT_TRUE(copy_program(VESK_PROGRAM, intact));
+    std::string image = read_file(intact);
+    ASSERT_GT(image.size(), 1000u);
+    image[image.size() / 2] = static_cast<char>(image[image.size() / 2] ^ 0x01);
+    ASSERT_TRUE(write_program(altered, image));
+
+    // The copy as such is fine: only the changed byte stops the program.
+    const session good = vesk_served_by([](int connection) { send_all(connection, "ok"); }, intact);
+    EXPECT_EQ(good.run.output, "ok");
+
+    const int server = tcp_listening(17);
+    ASSERT_GE(server, 0);
+    const run_result run = run_program(altered, {}, run_timeout_ms);
+    const int connection = accept_within(server, 200);
+    if (connection >= 0) ::close(connection);
+    ::close(server);
+    ASSERT_TRUE(run.exited);
+    EXPECT_NE(run.status, 0);
+    EXPECT_EQ(run.output, "");
+    EXPECT_LT(connection, 0);
+}
+
+TEST(VeskWithVelmora, PrintsOneQuoteAsVelmoraStoresIt)
+{
+    // DOS line ends; Velmora stores a CR after every LF and splits at '%'.
+    velmora_instance velmora("Quote one.\r\n%\r\nQuote two,\r\nsecond line.\r\n%\r\n");
+    ASSERT_TRUE(velmora.ready()) << velmora.log();
+    const std::string slots[] = {
+        "Quote one.\r\n\r",
+        "\r\n\rQuote two,\r\n\rsecond line.\r\n\r",
+        "\r\n\r",
+    };
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        const run_result run = run_program(VESK_PROGRAM, {}, run_timeout_ms);
+        ASSERT_TRUE(run.exited);
+        EXPECT_EQ(run.status, 0);
+        EXPECT_TRUE(run.output == slots[0] || run.output == slots[1] || run.output == slots[2])
+            << "unexpected quote: " << testing::PrintToString(run.output);
+    }
+}
+
+} // namespace
