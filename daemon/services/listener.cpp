@@ -70,7 +70,9 @@ void run_tcp_listener(const tcp_listener_spec& spec)
 bool dispatch_receive(const udp_listener_spec& spec, int received, int error, const net_address* sender,
                       unsigned char* buffer, int* failures_in_a_row)
 {
-    const bool over_long = received < 0 && error == net_error_message_size;
+    // A count beyond what was offered cannot be a whole datagram in the
+    // buffer: it is handled as a cut one, so no handler reads past the buffer.
+    const bool over_long = received > udp_receive_offer || (received < 0 && error == net_error_message_size);
     if (received < 0 && !over_long) {
         // No datagram and so no valid sender to answer.
         return ++*failures_in_a_row > 1;
