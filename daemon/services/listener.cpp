@@ -1,6 +1,7 @@
 #include "listener.h"
 
 #include <cstdio>
+#include <limits>
 
 #include "clock.h"
 #include "message_box.h"
@@ -40,6 +41,14 @@ bool short_of_resources(int error)
     return error == net_error_too_many_files || error == net_error_no_buffers;
 }
 
+// Counts one more failure in a row and returns the count. A failure that
+// persists for years must not overflow the count.
+int count_failure(int* failures_in_a_row)
+{
+    if (*failures_in_a_row < std::numeric_limits<int>::max()) ++*failures_in_a_row;
+    return *failures_in_a_row;
+}
+
 } // namespace
 
 void run_tcp_listener(const tcp_listener_spec& spec)
@@ -57,7 +66,8 @@ void run_tcp_listener(const tcp_listener_spec& spec)
             // An aborted connection must not take the service down; when the
             // system is out of descriptors or memory, give it a moment.
             const int error = net_last_error();
-            if (short_of_resources(error) || ++failures_in_a_row > 1) clock_sleep_ms(resource_pause_ms);
+            if (short_of_resources(error) || count_failure(&failures_in_a_row) > 1)
+                clock_sleep_ms(resource_pause_ms);
             continue;
         }
         failures_in_a_row = 0;
@@ -75,7 +85,7 @@ bool dispatch_receive(const udp_listener_spec& spec, int received, int error, co
     const bool over_long = received > udp_receive_offer || (received < 0 && error == net_error_message_size);
     if (received < 0 && !over_long) {
         // No datagram and so no valid sender to answer.
-        return ++*failures_in_a_row > 1;
+        return count_failure(failures_in_a_row) > 1;
     }
     *failures_in_a_row = 0;
     if (spec.handler != nullptr) {
