@@ -1,0 +1,68 @@
+// The load generator: one process, one epoll loop per measure, every loop
+// bounded in operations and in seconds, and every target on loopback.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <sys/socket.h>
+#include <vector>
+
+struct target {
+    sockaddr_storage address;
+    socklen_t length;
+    int family;
+};
+
+struct options {
+    std::string measure;
+    std::string host = "127.0.0.1";
+    int port = 0;
+    double seconds = 5;
+    long max_operations = 50000000;
+    int connections = 1;
+    int outstanding = 16;
+    int count = 1000;
+    int payload = 64;
+    long pid = 0;
+    std::vector<std::string> command;
+};
+
+// Reads "MEASURE [--name value]... [-- command...]"; false with a reason.
+bool options_parse(int argc, char** argv, options* out, std::string* why);
+void options_usage();
+
+// Accepts 127.0.0.0/8 and ::1 only; anything else is refused with a reason.
+bool target_parse(const std::string& host, int port, target* out, std::string* why);
+
+// Monotonic seconds.
+double now_seconds();
+// A non-blocking stream socket whose connect to `t` has been started; -1 on
+// failure (errno tells why).
+int connect_started(const target& t);
+// A connected non-blocking stream socket, or -1 after `timeout` seconds.
+int connect_waited(const target& t, double timeout);
+// A non-blocking datagram socket of the target's family.
+int datagram_socket(const target& t);
+// The pending error of a socket (SO_ERROR).
+int pending_error(int fd);
+// Raises the soft and hard limit on open files to at least `wanted`.
+bool raise_open_files(long wanted);
+
+// One result line: "RESULT measure=M value=V unit=U key=value...".
+void report(const std::string& measure, double value, const std::string& unit, const std::string& details);
+
+// The server's memory: VmRSS of the process, and the proportional set size
+// summed over the process and all its descendants (for servers that fork a
+// process per connection), both in KiB.
+long memory_rss_kib(long pid);
+long memory_pss_tree_kib(long pid, int* processes);
+long thread_count(long pid);
+
+int measure_tcp_echo(const options& o, const target& t);
+int measure_daytime_rate(const options& o, const target& t);
+int measure_udp_echo(const options& o, const target& t);
+int measure_dns(const options& o, const target& t);
+int measure_chargen(const options& o, const target& t);
+int measure_burst(const options& o, const target& t);
+int measure_idle(const options& o, const target& t);
+int measure_first_port(const options& o, const target& t);

@@ -1,0 +1,65 @@
+#include <cerrno>
+#include <ctime>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include "load.h"
+
+double now_seconds()
+{
+    timespec ts{};
+    ::clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
+}
+
+int connect_started(const target& t)
+{
+    const int fd = ::socket(t.family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0) return -1;
+    if (::connect(fd, reinterpret_cast<const sockaddr*>(&t.address), t.length) != 0 && errno != EINPROGRESS) {
+        const int error = errno;
+        ::close(fd);
+        errno = error;
+        return -1;
+    }
+    return fd;
+}
+
+int connect_waited(const target& t, double timeout)
+{
+    const int fd = connect_started(t);
+    if (fd < 0) return -1;
+    pollfd p{fd, POLLOUT, 0};
+    if (::poll(&p, 1, static_cast<int>(timeout * 1000)) != 1 || pending_error(fd) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+int datagram_socket(const target& t)
+{
+    return ::socket(t.family, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+}
+
+int pending_error(int fd)
+{
+    int error = 0;
+    socklen_t length = sizeof error;
+    if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0) return errno;
+    return error;
+}
+
+bool raise_open_files(long wanted)
+{
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0) return false;
+    if (limit.rlim_cur >= static_cast<rlim_t>(wanted)) return true;
+    if (limit.rlim_max < static_cast<rlim_t>(wanted)) limit.rlim_max = static_cast<rlim_t>(wanted);
+    limit.rlim_cur = static_cast<rlim_t>(wanted);
+    return ::setrlimit(RLIMIT_NOFILE, &limit) == 0;
+}
