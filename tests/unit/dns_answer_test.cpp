@@ -1,0 +1,88 @@
+// The DNS probe turns each query into a response with one fixed A record.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include "formats.h"
+
+namespace {
+
+using bytes = std::vector<unsigned char>;
+
+const bytes record = {0x01, 0x78, 0x00, 0x00, 0x01, 0x00, 0x01, 0x00, 0x00,
+                      0x00, 0x00, 0x00, 0x04, 0x5A, 0x00, 0x00, 0x66};
+
+// Runs the probe over a copy of the query in a buffer with the listener's
+// room, and returns the answer (empty when there is none).
+bytes answer(const bytes& query)
+{
+    unsigned char buffer[272 + 8];
+    std::memset(buffer, 0xEE, sizeof buffer);
+    if (!query.empty()) std::memcpy(buffer, query.data(), query.size());
+    const int length = dns_build_answer(buffer, static_cast<int>(query.size()));
+    EXPECT_EQ(buffer[272], 0xEE) << "written past the listener's buffer";
+    if (length == 0) {
+        EXPECT_TRUE(std::equal(query.begin(), query.end(), buffer)) << "a dropped datagram was changed";
+        return {};
+    }
+    return bytes(buffer, buffer + length);
+}
+
+} // namespace
+
+TEST(DnsAnswer, StandardQueryGetsTheExact36Bytes)
+{
+    const bytes query = {0x12, 0x34, 0x01, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00,
+                         0x00, 0x00, 0x01, 0x71, 0x00, 0x00, 0x01, 0x00, 0x01};
+    const bytes expected = {0x12, 0x34, 0x85, 0x00, 0x00, 0x01, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00,
+                            0x01, 0x71, 0x00, 0x00, 0x01, 0x00, 0x01, 0x01, 0x78, 0x00, 0x00, 0x01,
+                            0x00, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x04, 0x5A, 0x00, 0x00, 0x66};
+    EXPECT_EQ(answer(query), expected);
+}
+
+TEST(DnsAnswer, HeaderOnlyGets29AndShorterNothing)
+{
+    const bytes header(12, 0x00);
+    bytes expected = header;
+    expected[2] = 0x84;
+    expected[7] = 0x01;
+    expected.insert(expected.end(), record.begin(), record.end());
+    EXPECT_EQ(answer(header), expected);
+    for (std::size_t n : {0u, 1u, 11u}) EXPECT_TRUE(answer(bytes(n, 0x42)).empty()) << n;
+}
+
+TEST(DnsAnswer, LongestQueryGets272)
+{
+    bytes query(255);
+    for (std::size_t i = 0; i < query.size(); ++i) query[i] = static_cast<unsigned char>(i * 7);
+    const bytes got = answer(query);
+    ASSERT_EQ(got.size(), 272u);
+    EXPECT_TRUE(std::equal(query.begin() + 12, query.end(), got.begin() + 12));
+    EXPECT_TRUE(std::equal(record.begin(), record.end(), got.begin() + 255));
+}
+
+TEST(DnsAnswer, OnlyQrAaAndAncountLowChange)
+{
+    // Opcode, TC, RD, RA, Z, RCODE and the ANCOUNT high byte as received.
+    bytes query = {0xAB, 0xCD, 0x7B, 0x8F, 0x00, 0x02, 0x03, 0x09, 0x00, 0x05, 0x00, 0x06, 0x00};
+    const bytes got = answer(query);
+    ASSERT_EQ(got.size(), query.size() + 17);
+    EXPECT_EQ(got[0], 0xAB);
+    EXPECT_EQ(got[1], 0xCD);
+    EXPECT_EQ(got[2], 0x7B | 0x84);
+    EXPECT_EQ(got[3], 0x8F);
+    EXPECT_EQ(got[4], 0x00);
+    EXPECT_EQ(got[5], 0x02);
+    EXPECT_EQ(got[6], 0x03);
+    EXPECT_EQ(got[7], 0x01);
+    EXPECT_EQ(got[9], 0x05);
+    EXPECT_EQ(got[11], 0x06);
+    // A datagram that is already a response is answered the same way.
+    bytes response(12, 0xFF);
+    const bytes again = answer(response);
+    ASSERT_EQ(again.size(), 29u);
+    EXPECT_EQ(again[2], 0xFF);
+    EXPECT_EQ(again[7], 0x01);
+}

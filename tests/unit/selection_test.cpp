@@ -1,0 +1,123 @@
+// The settings file VELMORA.CFG is the byte image of ServiceSelection: eleven
+// little-endian 32-bit words, version 256 first.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+#include "selection.h"
+
+namespace {
+
+std::vector<unsigned char> image_of(std::uint32_t version, const std::uint32_t (&flags)[10])
+{
+    std::vector<unsigned char> image;
+    auto put = [&image](std::uint32_t w) {
+        for (int b = 0; b < 4; ++b) image.push_back(static_cast<unsigned char>(w >> (8 * b)));
+    };
+    put(version);
+    for (std::uint32_t f : flags) put(f);
+    return image;
+}
+
+ServiceSelection marked_record()
+{
+    ServiceSelection r{};
+    r.format_version = 7;
+    r.echo_on = 0xAAAA;
+    r.auto_start = 0xBBBB;
+    return r;
+}
+
+} // namespace
+
+TEST(Selection, WrittenImageIsVersionThenTenFlagsInRecordOrder)
+{
+    ServiceSelection r{};
+    r.format_version = 256;
+    r.echo_on = 1;
+    r.quote_on = 1;
+    r.time_on = 1;
+    r.dns_on = 1;
+    r.auto_start = 1;
+    unsigned char out[selection_image_size];
+    std::memset(out, 0xCC, sizeof out);
+    selection_to_image(r, out);
+    // echo discard daytime quote chargen telnet time dns service autostart
+    const std::vector<unsigned char> expected = image_of(256, {1, 0, 0, 1, 0, 0, 1, 1, 0, 1});
+    EXPECT_EQ(std::vector<unsigned char>(out, out + sizeof out), expected);
+    EXPECT_EQ(out[0], 0x00);
+    EXPECT_EQ(out[1], 0x01);
+    EXPECT_EQ(out[2], 0x00);
+    EXPECT_EQ(out[3], 0x00);
+}
+
+TEST(Selection, ReadingTakesEveryFlagAsStored)
+{
+    const std::vector<unsigned char> image = image_of(256, {1, 2, 3, 4, 5, 6, 7, 8, 9, 0x01020304});
+    ServiceSelection r{};
+    ASSERT_EQ(selection_from_image(image.data(), image.size(), &r), 1);
+    EXPECT_EQ(r.format_version, 256u);
+    EXPECT_EQ(r.echo_on, 1u);
+    EXPECT_EQ(r.discard_on, 2u);
+    EXPECT_EQ(r.daytime_on, 3u);
+    EXPECT_EQ(r.quote_on, 4u);
+    EXPECT_EQ(r.chargen_on, 5u);
+    EXPECT_EQ(r.telnet_on, 6u);
+    EXPECT_EQ(r.time_on, 7u);
+    EXPECT_EQ(r.dns_on, 8u);
+    EXPECT_EQ(r.run_as_service, 9u);
+    EXPECT_EQ(r.auto_start, 0x01020304u);
+}
+
+TEST(Selection, RoundTripThroughTheImage)
+{
+    ServiceSelection r{};
+    r.format_version = 256;
+    for (int i = 0; i < selection_flag_count; ++i) selection_flag(r, i) = static_cast<std::uint32_t>(i % 2);
+    unsigned char image[selection_image_size];
+    selection_to_image(r, image);
+    ServiceSelection back{};
+    ASSERT_EQ(selection_from_image(image, sizeof image, &back), 1);
+    EXPECT_EQ(std::memcmp(&r, &back, sizeof r), 0);
+}
+
+TEST(Selection, OnlyTheFirst44BytesOfALongerFileCount)
+{
+    std::vector<unsigned char> image = image_of(256, {0, 1, 0, 1, 0, 1, 0, 1, 0, 1});
+    image.insert(image.end(), 20, 0xFF);
+    ServiceSelection r{};
+    ASSERT_EQ(selection_from_image(image.data(), image.size(), &r), 1);
+    EXPECT_EQ(r.echo_on, 0u);
+    EXPECT_EQ(r.discard_on, 1u);
+    EXPECT_EQ(r.auto_start, 1u);
+}
+
+TEST(Selection, ShortFileOrForeignVersionIsIgnoredWhole)
+{
+    const std::vector<unsigned char> good = image_of(256, {1, 1, 1, 1, 1, 1, 1, 1, 1, 1});
+    struct case_ { const char* what; std::vector<unsigned char> image; };
+    const case_ cases[] = {
+        {"empty", {}},
+        {"43 bytes", std::vector<unsigned char>(good.begin(), good.end() - 1)},
+        {"header only", std::vector<unsigned char>(good.begin(), good.begin() + 4)},
+        {"version 0", image_of(0, {1, 1, 1, 1, 1, 1, 1, 1, 1, 1})},
+        {"version 257", image_of(257, {1, 1, 1, 1, 1, 1, 1, 1, 1, 1})},
+        {"version big-endian 256", image_of(0x00010000, {1, 1, 1, 1, 1, 1, 1, 1, 1, 1})},
+    };
+    for (const case_& c : cases) {
+        ServiceSelection r = marked_record();
+        EXPECT_EQ(selection_from_image(c.image.data(), c.image.size(), &r), 0) << c.what;
+        const ServiceSelection before = marked_record();
+        EXPECT_EQ(std::memcmp(&r, &before, sizeof r), 0) << c.what << ": the record changed";
+    }
+}
+
+TEST(Selection, FlagIndexFollowsTheRecordOrder)
+{
+    ServiceSelection r{};
+    std::uint32_t* fields[selection_flag_count] = {&r.echo_on,  &r.discard_on, &r.daytime_on, &r.quote_on,
+                                                   &r.chargen_on, &r.telnet_on, &r.time_on,   &r.dns_on,
+                                                   &r.run_as_service, &r.auto_start};
+    for (int i = 0; i < selection_flag_count; ++i) EXPECT_EQ(&selection_flag(r, i), fields[i]) << i;
+}
