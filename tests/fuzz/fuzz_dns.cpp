@@ -1,0 +1,44 @@
+// The DNS answer builder, fed any datagram of 0 to 255 bytes in a buffer of
+// exactly n + 17 bytes, so that a write one byte further is caught. A
+// datagram without a full header is left alone and gets no answer; any
+// other becomes n + 17 bytes: the query with QR and AA set and ANCOUNT's
+// low byte 1, then the one fixed address record.
+#include <cstring>
+#include <vector>
+
+#include "formats.h"
+#include "fuzz_check.h"
+
+namespace {
+
+constexpr int largest_datagram = 255;
+constexpr unsigned char record[] = {0x01, 0x78, 0x00, 0x00, 0x01, 0x00, 0x01, 0x00, 0x00,
+                                    0x00, 0x00, 0x00, 0x04, 0x5A, 0x00, 0x00, 0x66};
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    if (size > largest_datagram) return -1; // the listener never receives more
+    const int n = static_cast<int>(size);
+    std::vector<unsigned char> buffer(size + dns_record_size);
+    if (size > 0) std::memcpy(buffer.data(), data, size);
+    const std::vector<unsigned char> before = buffer;
+    const int length = dns_build_answer(buffer.data(), n);
+    if (n < dns_header_size) {
+        FUZZ_REQUIRE(length == 0);
+        FUZZ_REQUIRE(buffer == before);
+        return 0;
+    }
+    FUZZ_REQUIRE(length == n + 17);
+    FUZZ_REQUIRE(length <= 272);
+    FUZZ_REQUIRE(buffer[0] == data[0] && buffer[1] == data[1]);                 // ID
+    FUZZ_REQUIRE(buffer[2] == (data[2] | 0x84));                                 // QR, AA set; the rest kept
+    FUZZ_REQUIRE((buffer[2] & 0x7B) == (data[2] & 0x7B));                         // opcode, TC, RD kept
+    FUZZ_REQUIRE(buffer[3] == data[3]);                                          // RA, Z, RCODE
+    FUZZ_REQUIRE(buffer[4] == data[4] && buffer[5] == data[5]);                 // QDCOUNT
+    FUZZ_REQUIRE(buffer[6] == data[6] && buffer[7] == 0x01);                    // ANCOUNT
+    FUZZ_REQUIRE(std::memcmp(buffer.data() + 8, data + 8, size - 8) == 0);       // NS/ARCOUNT, question
+    FUZZ_REQUIRE(std::memcmp(buffer.data() + n, record, sizeof record) == 0);
+    return 0;
+}
