@@ -76,3 +76,16 @@ int measure_first_port(const options& o, const target& t)
                " exit_status=" + std::to_string(status));
     return answered >= 0 ? 0 : 1;
 }
+
+// Waits until the port answers a TCP connect; exit status 0 when it does.
+int measure_wait_port(const options& o, const target& t)
+{
+    const double end = now_seconds() + o.seconds;
+    long tries = 0;
+    while (now_seconds() < end && tries++ < o.max_operations) {
+        if (port_answers(t)) return 0;
+        ::usleep(2000);
+    }
+    std::fprintf(stderr, "velmora_load: port %d did not answer\n", o.port);
+    return 1;
+}

@@ -66,3 +66,4 @@ int measure_chargen(const options& o, const target& t);
 int measure_burst(const options& o, const target& t);
 int measure_idle(const options& o, const target& t);
 int measure_first_port(const options& o, const target& t);
+int measure_wait_port(const options& o, const target& t);

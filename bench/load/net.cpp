@@ -59,7 +59,12 @@ bool raise_open_files(long wanted)
     rlimit limit{};
     if (::getrlimit(RLIMIT_NOFILE, &limit) != 0) return false;
     if (limit.rlim_cur >= static_cast<rlim_t>(wanted)) return true;
-    if (limit.rlim_max < static_cast<rlim_t>(wanted)) limit.rlim_max = static_cast<rlim_t>(wanted);
-    limit.rlim_cur = static_cast<rlim_t>(wanted);
-    return ::setrlimit(RLIMIT_NOFILE, &limit) == 0;
+    rlimit raised = limit;
+    if (raised.rlim_max < static_cast<rlim_t>(wanted)) raised.rlim_max = static_cast<rlim_t>(wanted);
+    raised.rlim_cur = static_cast<rlim_t>(wanted);
+    if (::setrlimit(RLIMIT_NOFILE, &raised) == 0) return true;
+    // Without the right to raise the hard limit, take all of it.
+    limit.rlim_cur = limit.rlim_max;
+    ::setrlimit(RLIMIT_NOFILE, &limit);
+    return limit.rlim_cur >= static_cast<rlim_t>(wanted);
 }

@@ -1,0 +1,78 @@
+#!/bin/sh
+# One measurement in a private network and process namespace: loopback up,
+# the server on one CPU and the load generator on the other. Every process
+# started here ends with the namespace.
+# Usage (as root): bench/netns_measure.sh SERVER MEASURE SECONDS
+# Prints the generator's RESULT lines, prefixed with "server=SERVER".
+set -u
+if [ "${VELMORA_BENCH_INSIDE:-}" != 1 ]; then
+  export VELMORA_BENCH_INSIDE=1
+  exec unshare --net --pid --fork --mount-proc "$0" "$@"
+fi
+server=$1 measure=$2 seconds=$3
+BENCH_DIR=$(cd "$(dirname "$0")" && pwd)
+: "${BUILD:?}" "${PEERS:=/nonexistent}" "${WORK_ROOT:?}"
+SERVER_CPU=${SERVER_CPU:-0}
+LOAD_CPU=${LOAD_CPU:-1}
+IDLE_COUNT=${IDLE_COUNT:-10000}
+BURST_COUNT=${BURST_COUNT:-1000}
+WORK=$(mktemp -d "$WORK_ROOT/run.XXXXXX")
+. "$BENCH_DIR/servers.sh"
+
+ip link set lo up
+sysctl -q -w net.ipv4.ip_local_port_range="10000 65000" net.ipv4.tcp_tw_reuse=1 >/dev/null 2>&1 || true
+# Open files for 10,000 connections on each side: raise the limit where the
+# hard limit allows, else take the hard limit.
+ulimit -n 30000 2>/dev/null || ulimit -n "$(ulimit -H -n)"
+load="$BUILD/bench/load/velmora_load"
+run_load() {
+  taskset -c "$LOAD_CPU" "$load" "$@" | sed "s/^RESULT /RESULT server=$server /"
+}
+
+prepare_server "$server" || exit 2
+
+if [ "$measure" = first-port ]; then
+  # shellcheck disable=SC2086
+  LD_LIBRARY_PATH=$(peer_libraries) run_load first-port --port 7 --seconds 10 -- taskset -c "$SERVER_CPU" $SERVER_COMMAND
+  exit 0
+fi
+
+case $measure in
+  dns|dnsperf) ready_port=53 ;;
+  daytime-rate) ready_port=13 ;;
+  chargen) ready_port=19 ;;
+  *) ready_port=7 ;;
+esac
+start_server "$server"
+if ! "$load" wait-port --port "$ready_port" --seconds 10; then
+  echo "RESULT server=$server measure=$measure value=0 unit=none error=server_did_not_start"
+  stop_server
+  exit 1
+fi
+# The UDP listeners start right after the TCP ones.
+sleep 0.1
+udp=$(udp_host "$server")
+
+case $measure in
+  tcp-echo-1) run_load tcp-echo --port 7 --connections 1 --seconds "$seconds" ;;
+  tcp-echo-50) run_load tcp-echo --port 7 --connections 50 --seconds "$seconds" ;;
+  daytime-rate) run_load daytime-rate --port 13 --connections 16 --seconds "$seconds" ;;
+  udp-echo) run_load udp-echo --host "$udp" --port 7 --outstanding 16 --payload 64 --seconds "$seconds" ;;
+  chargen) run_load chargen --port 19 --seconds "$seconds" ;;
+  dns) run_load dns --port 53 --outstanding 16 --seconds "$seconds" ;;
+  dnsperf)
+    printf 'bench.velmora.test A\nwww.velmora.test A\nmail.velmora.test MX\n' >"$WORK/queries"
+    taskset -c "$LOAD_CPU" dnsperf -s 127.0.0.1 -p 53 -d "$WORK/queries" -l "$seconds" -q 16 -c 1 >"$WORK/dnsperf.out" 2>&1
+    qps=$(awk '/Queries per second:/ {print $4}' "$WORK/dnsperf.out")
+    lost=$(awk '/Queries lost:/ {print $3}' "$WORK/dnsperf.out")
+    echo "RESULT server=$server measure=dnsperf value=${qps:-0} unit=qps lost=${lost:-?} outstanding=16"
+    ;;
+  burst) run_load burst --port 7 --count "$BURST_COUNT" --seconds 30 ;;
+  idle) run_load idle --port 7 --count "$IDLE_COUNT" --pid "$SERVER_PID" --seconds 60 ;;
+  *) echo "unknown measure $measure" >&2 ;;
+esac
+stop_server
+if [ "$server" = velmora ]; then
+  echo "RESULT server=$server measure=$measure-exit value=$SERVER_STATUS unit=status lines=$(wc -l <"$WORK/server.out")"
+fi
+rm -rf "$WORK"
