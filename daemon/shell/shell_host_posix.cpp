@@ -2,14 +2,30 @@
 
 #include <unistd.h>
 
+#include "console_shell.h"
 #include "module_path.h"
 
-int run_shell(const char*, const sigset_t& ending)
+namespace {
+
+// Without a terminal (under systemd, say) there is no dialog: the program
+// serves until SIGINT or SIGTERM.
+int wait_for_ending(const sigset_t& ending)
 {
     int signal_number = 0;
     while (sigwait(&ending, &signal_number) != 0) {
     }
     return shell_stop;
+}
+
+} // namespace
+
+int run_shell(const char*, const sigset_t& ending)
+{
+    if (console_possible()) {
+        const int result = run_console_shell(ending);
+        if (result >= 0) return result;
+    }
+    return wait_for_ending(ending);
 }
 
 void restart_program()
