@@ -69,6 +69,16 @@ int net_close(net_socket s)
 
 int net_bind_any(net_socket s, std::uint16_t port)
 {
+    // Winsock binds a port whose earlier connections linger in TIME_WAIT, so
+    // a restart finds its ports free; Linux does so only with SO_REUSEADDR,
+    // and still refuses a port that another socket listens on. Datagram
+    // sockets go without: there it would let two sockets share a port.
+    int type = 0;
+    socklen_t type_length = sizeof type;
+    if (::getsockopt(static_cast<int>(s), SOL_SOCKET, SO_TYPE, &type, &type_length) == 0 && type == SOCK_STREAM) {
+        const int on = 1;
+        ::setsockopt(static_cast<int>(s), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    }
     sockaddr_in sin{};
     sin.sin_family = AF_INET;
     sin.sin_addr.s_addr = htonl(INADDR_ANY);
