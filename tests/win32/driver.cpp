@@ -13,8 +13,6 @@
 //   post-icon LPARAM          the taskbar icon's callback, WM_USER with LPARAM
 //   close-dialog              WM_CLOSE, as the close box sends it
 //   icon-present              whether the shell holds MAINDLG's icon (id 1)
-//   icon-present-for HWND     the same for a window given by number
-//   dialog-handle             MAINDLG's window handle as a number
 //   reg-get / reg-delete      the value VELMORA under HKLM RunServices
 #include <windows.h>
 #include <shellapi.h>
@@ -207,18 +205,10 @@ int main(int argc, char** argv)
     if (command == "post-icon" && argc == 3)
         return post_to_dialog(WM_USER, 1, static_cast<LPARAM>(std::strtol(argv[2], nullptr, 0)));
     if (command == "close-dialog") return post_to_dialog(WM_CLOSE, 0, 0);
-    if (command == "dialog-handle") {
-        HWND dialog = control_dialog();
-        if (dialog == nullptr) return 1;
-        std::printf("%lu\n", static_cast<unsigned long>(reinterpret_cast<UINT_PTR>(dialog)));
-        return 0;
-    }
     if (command == "icon-present") {
         HWND dialog = control_dialog();
         return dialog == nullptr ? 1 : icon_present(dialog);
     }
-    if (command == "icon-present-for" && argc == 3)
-        return icon_present(reinterpret_cast<HWND>(static_cast<UINT_PTR>(std::strtoul(argv[2], nullptr, 10))));
     if (command == "reg-get") return reg_value(false);
     if (command == "reg-delete") return reg_value(true);
     return 2;

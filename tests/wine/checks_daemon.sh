@@ -21,12 +21,12 @@ done
 kill_velmora "$second"
 check "first instance serves on after the second one" wire echo-udp
 
-drv dialog-handle
-window=$(drv_out)
+# Wine drops the icons of a window that is destroyed, so that the end
+# sequence's own removal of the icon cannot be told apart from outside.
+check "the taskbar icon is in place while the program runs" drv icon-present
 check "\"&Stop all Services and E&xit\" closes the control dialog" stop_velmora
 wait_exit "$first" 15
 check "the program ends with status 0" test "$RC" = 0
-if drv icon-present-for "$window"; then fail "the taskbar icon is removed at the end"; else pass "the taskbar icon is removed at the end"; fi
 check "port 7 is free after the end" wire tcp-refused 7
 
 # "WAIT" holds the start-up dialog for 5 s more before any port is bound.
