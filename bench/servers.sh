@@ -1,7 +1,7 @@
 # Starting the servers under test; sourced by netns_measure.sh, inside the
 # private namespace of one measurement. Expects WORK (a scratch folder for
 # this run), BUILD (the build folder), PEERS (the unpacked peer packages) and
-# SERVER_CPU. Each start_* sets SERVER_PID; SERVER_COMMAND is the command line
+# SERVER_CPU; VELMORA_BIN may name another velmora program. Each start_* sets SERVER_PID; SERVER_COMMAND is the command line
 # (for the start-up measure, which starts the server itself).
 
 peer_libraries() {
@@ -11,7 +11,7 @@ peer_libraries() {
 # Velmora with every service on, DNS included, beside a copy of its quote file.
 prepare_velmora() {
   mkdir -p "$WORK/velmora"
-  cp "$BUILD/daemon/velmora" "$WORK/velmora/velmora"
+  cp "${VELMORA_BIN:-$BUILD/daemon/velmora}" "$WORK/velmora/velmora"
   cp "$BENCH_DIR/../daemon/VESK.TXT" "$WORK/velmora/VESK.TXT"
   # Eleven little-endian words: version 256; echo, discard, daytime, quote,
   # chargen, telnet, time and DNS on; run as service and autostart off.

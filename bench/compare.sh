@@ -1,0 +1,159 @@
+#!/bin/sh
+# Compares Velmora with the superservers people use instead (xinetd,
+# openbsd-inetd, inetutils-inetd; dnsmasq for DNS) and with a minimal echo
+# loop, each in its own network namespace on loopback, the server on CPU 0
+# and the load generator on CPU 1. Writes bench/RESULTS.md. Run as root.
+#
+#   bench/compare.sh                 # the full comparison: 3 runs x 5 s
+#   bench/compare.sh --smoke         # about a second per measure, Velmora and
+#                                    # the minimal loop only (CI)
+# Options: --seconds S, --runs N, --servers "velmora mini xinetd ...",
+#          --out FILE, --note TEXT (added to the results), --no-build (use
+#          the programs already in build/bench-release), --velmora PATH
+#          (measure that velmora program instead of the one built here).
+set -eu
+cd "$(dirname "$0")/.."
+root=$(pwd)
+
+seconds=5 runs=3 smoke=0 note="" build=1
+servers="velmora mini xinetd openbsd-inetd inetutils-inetd dnsmasq"
+out="$root/bench/RESULTS.md"
+while [ $# -gt 0 ]; do
+  case $1 in
+    --no-build) build=0 ;;
+    --velmora) export VELMORA_BIN=$2; shift ;;
+    --smoke) smoke=1 seconds=1 runs=1 servers="velmora mini" out="" ;;
+    --seconds) seconds=$2; shift ;;
+    --runs) runs=$2; shift ;;
+    --servers) servers=$2; shift ;;
+    --out) out=$2; shift ;;
+    --note) note=$2; shift ;;
+    *) echo "compare.sh: unknown option $1" >&2; exit 2 ;;
+  esac
+  shift
+done
+
+scratch=${VELMORA_BENCH_SCRATCH:-/tmp/velmora-bench}
+mkdir -p "$scratch/work"
+[ -n "$out" ] || out="$scratch/SMOKE.md"
+export BUILD="$root/build/bench-release" PEERS="$scratch/peers" WORK_ROOT="$scratch/work"
+if [ "$smoke" = 1 ]; then export IDLE_COUNT=${IDLE_COUNT:-1000}; fi
+
+if [ "$build" = 1 ]; then
+  echo "compare: building into $BUILD" >&2
+  targets="velmora_load velmora_mini_echo"
+  [ -n "${VELMORA_BIN:-}" ] || targets="velmora $targets"
+  cmake --preset release -B "$BUILD" >/dev/null
+  # shellcheck disable=SC2086
+  if ! cmake --build "$BUILD" -j2 --target $targets >"$scratch/build.log" 2>&1; then
+    tail -20 "$scratch/build.log" >&2
+    echo "compare: the build failed" >&2
+    exit 1
+  fi
+fi
+
+# Peers come from Debian packages, unpacked into the scratch folder.
+needs_peers=0
+for s in $servers; do case $s in velmora|mini) ;; *) needs_peers=1 ;; esac; done
+available="velmora mini"
+if [ "$needs_peers" = 1 ]; then
+  echo "compare: fetching peers into $PEERS" >&2
+  bench/fetch_peers.sh "$PEERS" >"$scratch/peers.txt" || true
+  available="$available $(awk '$3 == "ok" {print $2}' "$scratch/peers.txt")"
+fi
+chosen=""
+for s in $servers; do
+  case " $available " in
+    *" $s "*) chosen="$chosen $s" ;;
+    *) echo "compare: skipping $s (not available)" >&2 ;;
+  esac
+done
+have_dnsperf=0
+command -v dnsperf >/dev/null 2>&1 && have_dnsperf=1
+
+measures_of() {
+  dnsperf=""
+  [ "$have_dnsperf" = 1 ] && dnsperf=dnsperf
+  case $1 in
+    velmora) echo "first-port tcp-echo-1 tcp-echo-50 daytime-rate udp-echo chargen dns $dnsperf burst idle" ;;
+    mini) echo "tcp-echo-1 tcp-echo-50" ;;
+    dnsmasq) echo "dns $dnsperf" ;;
+    *) echo "first-port tcp-echo-1 tcp-echo-50 daytime-rate udp-echo chargen burst idle" ;;
+  esac
+}
+
+raw="$scratch/raw.txt"
+: >"$raw"
+load_before=$(cut -d' ' -f1-3 /proc/loadavg)
+started=$(date -u '+%Y-%m-%d %H:%M UTC')
+failures=0
+run=1
+while [ "$run" -le "$runs" ]; do
+  for server in $chosen; do
+    for measure in $(measures_of "$server"); do
+      echo "compare: run $run/$runs $server $measure" >&2
+      lines=$(timeout 120 bench/netns_measure.sh "$server" "$measure" "$seconds" 2>>"$scratch/errors.txt" | grep '^RESULT' || true)
+      if [ -z "$lines" ]; then
+        echo "compare: no result from $server $measure" >&2
+        failures=$((failures + 1))
+      else
+        echo "$lines" >>"$raw"
+        echo "$lines" | sed 's/^/  /' >&2
+      fi
+    done
+  done
+  run=$((run + 1))
+done
+load_after=$(cut -d' ' -f1-3 /proc/loadavg)
+
+{
+  echo "# Velmora benchmark results"
+  echo
+  echo "Written by \`bench/compare.sh\`$( [ "$smoke" = 1 ] && echo ' --smoke') on $started."
+  echo
+  echo "## Machine"
+  echo
+  echo "- CPUs: $(nproc), $(awk -F': ' '/model name/ {print $2; exit}' /proc/cpuinfo)"
+  echo "- Kernel: $(uname -srm)"
+  echo "- Memory: $(awk '/MemTotal/ {printf "%.1f GiB", $2 / 1048576}' /proc/meminfo)"
+  echo "- Load average before / after: $load_before / $load_after"
+  if awk -v l="$load_before" -v m="$load_after" 'BEGIN { split(l, a, " "); split(m, b, " "); exit !(a[1] > 0.5 || b[1] > 2.5) }'; then
+    echo "- Other work was running on the machine during the run (see the load averages): the figures are noisy."
+  fi
+  [ -z "$note" ] || echo "- Note: $note"
+  echo
+  echo "## Method"
+  echo
+  echo "- Each measurement runs in a fresh network and process namespace (unshare) with only loopback;"
+  echo "  the server is started fresh for it, pinned to CPU 0 (taskset -c 0); the load generator"
+  echo "  (bench/load, one epoll process, loopback targets only) is pinned to CPU 1."
+  echo "- $runs run(s) of $seconds s per measure; the tables give the median, with min and max."
+  echo "- Servers: $chosen. Peers are Debian 12 packages unpacked with dpkg -x (not installed),"
+  echo "  using their internal echo, discard, daytime, chargen and time services, with rate limits"
+  echo "  raised (xinetd cps, instances and per_source unlimited; inetd -R) and logging off."
+  echo "  dnsmasq answers every name with 90.0.0.102 (address=/#/, no-resolv, no-hosts)."
+  echo "- Debian's openbsd-inetd drops UDP from 127.0.0.0/8: its UDP echo is measured over ::1."
+  echo "- Velmora runs from a scratch copy with every service on (DNS included), stdout to a file."
+  echo "- tcp-echo-N: N connections each keeping 64 KiB in flight, checked byte for byte (MB/s of"
+  echo "  echoed data). mini is a minimal thread-per-connection loop doing recv 512 / send, the"
+  echo "  ceiling for Velmora's echo."
+  echo "- daytime-rate: 16 loops of connect, read to the end, close. udp-echo: 64-byte requests,"
+  echo "  16 outstanding, a request unanswered after 200 ms counts as lost. chargen: one reader."
+  echo "- dns: standard A queries, 16 outstanding; dnsperf (where installed) with -q 16 -c 1."
+  echo "- burst: 1000 connections to echo opened at once, each echoing 32 bytes (30 s bound)."
+  echo "- idle: ${IDLE_COUNT:-10000} echo connections opened (256 connects in flight at most), each proven"
+  echo "  by a 1-byte echo, then held; memory per connection = (after - before) / held. For"
+  echo "  Velmora VmRSS of the process; peers fork a process per connection, so theirs is the"
+  echo "  proportional set size (Pss) summed over the server's process tree (Velmora's Pss is listed too)."
+  echo "- first-port: time from starting the server to the first accepted connect on TCP port 7"
+  echo "  (Velmora's start-up includes its 300 ms pause)."
+  echo
+  awk -f bench/summarize.awk "$raw"
+  echo
+  echo "Raw lines: $raw (not kept in the tree)."
+} >"$out"
+echo "compare: wrote $out" >&2
+if [ "$failures" -gt 0 ]; then
+  echo "compare: $failures measurement(s) gave no result" >&2
+  exit 1
+fi

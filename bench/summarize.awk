@@ -1,0 +1,134 @@
+# Turns the RESULT lines of a comparison into the tables of RESULTS.md:
+# per measure and server the median with min and max over the runs, then
+# Velmora against the best peer with the ratio and the target.
+# Input: "RESULT server=S measure=M value=V unit=U key=value ...".
+
+function field(name,    i, kv) {
+    for (i = 2; i <= NF; i++) {
+        split($i, kv, "=")
+        if (kv[1] == name) return substr($i, length(name) + 2)
+    }
+    return ""
+}
+
+function add(metric, server, value, unit) {
+    if (value == "") return
+    if (!((metric, server) in count)) {
+        count[metric, server] = 0
+        if (!(metric in seen_metric)) { seen_metric[metric] = 1; metrics[++metric_count] = metric }
+        if (!(server in seen_server)) { seen_server[server] = 1; servers[++server_count] = server }
+    }
+    values[metric, server, ++count[metric, server]] = value + 0
+    units[metric] = unit
+}
+
+function median(metric, server,    n, i, j, t, a) {
+    n = count[metric, server]
+    for (i = 1; i <= n; i++) a[i] = values[metric, server, i]
+    for (i = 2; i <= n; i++) for (j = i; j > 1 && a[j - 1] > a[j]; j--) { t = a[j]; a[j] = a[j - 1]; a[j - 1] = t }
+    low = a[1]; high = a[n]
+    if (n % 2) return a[(n + 1) / 2]
+    return (a[n / 2] + a[n / 2 + 1]) / 2
+}
+
+function show(x) {
+    if (x == int(x)) return sprintf("%d", x)
+    if (x >= 1000) return sprintf("%.0f", x)
+    if (x >= 100) return sprintf("%.1f", x)
+    return sprintf("%.2f", x)
+}
+
+$1 == "RESULT" {
+    server = field("server"); measure = field("measure"); value = field("value"); unit = field("unit")
+    if (measure ~ /-exit$/) { add("exit-status", server, value, "status"); next }
+    if (measure == "burst") {
+        add("burst-served", server, value, "of " field("count"))
+        add("burst-reset", server, field("reset") + field("refused"), "connections")
+        add("burst-unserved", server, field("unserved"), "connections")
+        add("burst-all-served", server, field("all_served_ms"), "ms")
+        next
+    }
+    if (measure == "idle") {
+        add("idle-held", server, value, "of " field("count"))
+        add("idle-rss-per-conn", server, field("rss_per_conn_kib"), "KiB")
+        add("idle-pss-per-conn", server, field("pss_per_conn_kib"), "KiB")
+        next
+    }
+    if (measure == "udp-echo") add("udp-echo-lost", server, field("lost"), "requests")
+    add(measure, server, value, unit)
+}
+
+END {
+    # The comparisons: metric, which peers count, direction, target.
+    n = 0
+    c_metric[++n] = "tcp-echo-1";        c_peers[n] = "mini";    c_dir[n] = "high"; c_goal[n] = 0.9;  c_text[n] = ">= 0.90 x minimal loop"
+    c_metric[++n] = "tcp-echo-50";       c_peers[n] = "mini";    c_dir[n] = "high"; c_goal[n] = 0.9;  c_text[n] = ">= 0.90 x minimal loop"
+    c_metric[++n] = "daytime-rate";      c_peers[n] = "inetd";   c_dir[n] = "high"; c_goal[n] = 1.25; c_text[n] = ">= 1.25 x best peer"
+    c_metric[++n] = "udp-echo";          c_peers[n] = "inetd";   c_dir[n] = "high"; c_goal[n] = 1.0;  c_text[n] = ">= 1.0 x best peer"
+    c_metric[++n] = "chargen";           c_peers[n] = "inetd";   c_dir[n] = "high"; c_goal[n] = 1.0;  c_text[n] = ">= 1.0 x best peer"
+    c_metric[++n] = "dns";               c_peers[n] = "dnsmasq"; c_dir[n] = "high"; c_goal[n] = 1.5;  c_text[n] = ">= 1.5 x dnsmasq"
+    c_metric[++n] = "dnsperf";           c_peers[n] = "dnsmasq"; c_dir[n] = "high"; c_goal[n] = 1.5;  c_text[n] = ">= 1.5 x dnsmasq"
+    c_metric[++n] = "burst-served";      c_peers[n] = "inetd";   c_dir[n] = "high"; c_abs[n] = "all";  c_text[n] = "all served"
+    c_metric[++n] = "burst-reset";       c_peers[n] = "inetd";   c_dir[n] = "low";  c_abs[n] = 0;      c_text[n] = "none reset"
+    c_metric[++n] = "idle-held";         c_peers[n] = "inetd";   c_dir[n] = "high"; c_abs[n] = "all";  c_text[n] = "all held"
+    c_metric[++n] = "idle-rss-per-conn"; c_peers[n] = "inetd";   c_dir[n] = "low";  c_abs[n] = 32;     c_text[n] = "<= 32 KiB"
+    c_metric[++n] = "first-port";        c_peers[n] = "inetd";   c_dir[n] = "low";  c_abs[n] = 400;    c_text[n] = "<= 400 ms"
+    # Servers that fork per connection hold their memory in child processes:
+    # compare with the proportional set size of the whole process tree.
+    alias["idle-rss-per-conn"] = "idle-pss-per-conn"
+
+    print "## Velmora against the best peer (medians)"
+    print ""
+    print "| measure | unit | Velmora | best peer | peer median | ratio Velmora / peer | target | met |"
+    print "|---|---|---|---|---|---|---|---|"
+    for (i = 1; i <= n; i++) {
+        m = c_metric[i]
+        if (!((m, "velmora") in count)) continue
+        v = median(m, "velmora")
+        best = ""; best_value = 0
+        for (s = 1; s <= server_count; s++) {
+            peer = servers[s]
+            if (peer == "velmora") continue
+            if (c_peers[i] == "mini" && peer != "mini") continue
+            if (c_peers[i] == "dnsmasq" && peer != "dnsmasq") continue
+            if (c_peers[i] == "inetd" && (peer == "mini" || peer == "dnsmasq")) continue
+            pm = (m in alias && peer != "velmora") ? alias[m] : m
+            if (!((pm, peer) in count)) continue
+            pv = median(pm, peer)
+            if (best == "" || (c_dir[i] == "high" && pv > best_value) || (c_dir[i] == "low" && pv < best_value)) {
+                best = peer; best_value = pv
+            }
+        }
+        ratio = (best != "" && best_value != 0) ? sprintf("%.2f", v / best_value) : "-"
+        if (i in c_abs) {
+            if (c_abs[i] == "all") { split(units[m], u, " "); met = (v >= u[2]) ? "yes" : "no" }
+            else if (c_dir[i] == "low") met = (v <= c_abs[i]) ? "yes" : "no"
+            else met = (v >= c_abs[i]) ? "yes" : "no"
+        } else {
+            met = (ratio == "-") ? "-" : ((v / best_value >= c_goal[i]) ? "yes" : "no")
+        }
+        printf "| %s | %s | %s | %s | %s | %s | %s | %s |\n", m, units[m], show(v), (best == "" ? "-" : best), \
+               (best == "" ? "-" : show(best_value)), ratio, c_text[i], met
+    }
+    print ""
+    print "## Every figure: median (min - max) over the runs"
+    print ""
+    header = "| measure | unit |"
+    rule = "|---|---|"
+    for (s = 1; s <= server_count; s++) { header = header " " servers[s] " |"; rule = rule "---|" }
+    print header
+    print rule
+    for (k = 1; k <= metric_count; k++) {
+        m = metrics[k]
+        line = "| " m " | " units[m] " |"
+        for (s = 1; s <= server_count; s++) {
+            if ((m, servers[s]) in count) {
+                md = median(m, servers[s])
+                cell = show(md)
+                if (count[m, servers[s]] > 1) cell = cell " (" show(low) " - " show(high) ")"
+            } else cell = "-"
+            line = line " " cell " |"
+        }
+        print line
+    }
+}
