@@ -9,6 +9,10 @@ cmake --preset asan >/dev/null
 cmake --build --preset asan -j "$jobs"
 ctest --preset asan -j "$jobs"
 
+# The benchmark's smoke run: about a second per measure, Velmora and the
+# minimal echo loop only. It proves that every measure works; figures never fail it.
+sh bench/compare.sh --smoke
+
 cmake --preset windows >/dev/null
 cmake --build --preset windows -j "$jobs"
 if [ -x tests/wine/run.sh ]; then
