@@ -115,7 +115,10 @@ int startup_rect(DWORD timeout_ms)
 {
     const DWORD start = GetTickCount();
     HWND found = nullptr;
-    while (EnumWindows(match_startup, reinterpret_cast<LPARAM>(&found)), found == nullptr) {
+    // Found as soon as it is shown: a dialog is created hidden and shown
+    // after its initialisation, where it is centred.
+    while (found = nullptr, EnumWindows(match_startup, reinterpret_cast<LPARAM>(&found)),
+           found == nullptr || !IsWindowVisible(found)) {
         if (GetTickCount() - start >= timeout_ms) return 1;
         Sleep(poll_ms);
     }

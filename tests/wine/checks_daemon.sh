@@ -38,8 +38,10 @@ if drv startup-rect 3000; then
     check "start-up dialog is shown centred on the screen" python3 - "$(drv_out)" <<'PY'
 import re, sys
 m = re.match(r"visible=1 x=(-?\d+) y=(-?\d+) w=(\d+) h=(\d+) screen=(\d+)x(\d+)", sys.argv[1])
+if m is None:
+    sys.exit("start-up dialog: %s" % sys.argv[1])
 x, y, w, h, sw, sh = map(int, m.groups())
-sys.exit(0 if abs(sw - w - 2 * x) <= 1 and abs(sh - h - 2 * y) <= 1 else 1)
+sys.exit(0 if abs(sw - w - 2 * x) <= 1 and abs(sh - h - 2 * y) <= 1 else "not centred: %s" % sys.argv[1])
 PY
 else
     fail "start-up dialog is shown while waiting"
