@@ -1,0 +1,156 @@
+// Echo and discard over TCP and UDP on ports 7 and 9.
+#include <gtest/gtest.h>
+
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "harness.h"
+
+using namespace std::chrono_literals;
+
+namespace {
+
+velmora_run server;
+
+std::string pattern(std::size_t size)
+{
+    std::string bytes(size, '\0');
+    for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>((i * 31 + 7) & 0xFF);
+    return bytes;
+}
+
+} // namespace
+
+class EchoDiscard : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        server = launch({flag_echo, flag_discard});
+        ASSERT_TRUE(wait_for_ports({flag_echo, flag_discard})) << stderr_text(server);
+    }
+    static void TearDownTestSuite()
+    {
+        EXPECT_EQ(stop(server), 0) << stderr_text(server);
+        remove_scratch(server);
+    }
+};
+
+TEST_F(EchoDiscard, TcpEchoReturns1300BytesInOrder)
+{
+    const int c = tcp_connect(7);
+    ASSERT_GE(c, 0);
+    const std::string sent = pattern(1300);
+    ASSERT_TRUE(send_all(c, sent));
+    const std::string got = read_exactly(c, 1300, 3s);
+    EXPECT_EQ(got.size(), 1300u);
+    EXPECT_TRUE(got == sent) << "the echo differs";
+    // Nothing more than was sent.
+    ::shutdown(c, SHUT_WR);
+    bool closed = false;
+    EXPECT_EQ(read_until_close(c, 3s, 1 << 16, &closed), "");
+    EXPECT_TRUE(closed) << "the server closes once the client has";
+    ::close(c);
+}
+
+TEST_F(EchoDiscard, TcpEchoKeepsUpWithManyPortions)
+{
+    const int c = tcp_connect(7);
+    ASSERT_GE(c, 0);
+    std::string all;
+    for (int round = 0; round < 50; ++round) {
+        const std::string part = pattern(37 * round + 1);
+        ASSERT_TRUE(send_all(c, part));
+        ASSERT_EQ(read_exactly(c, part.size(), 3s), part) << "round " << round;
+    }
+    ::close(c);
+}
+
+TEST_F(EchoDiscard, TcpEchoClosesAtOnceWhenClientSendsNothing)
+{
+    const int c = tcp_connect(7);
+    ASSERT_GE(c, 0);
+    ::shutdown(c, SHUT_WR);
+    bool closed = false;
+    EXPECT_EQ(read_until_close(c, 3s, 1 << 16, &closed), "");
+    EXPECT_TRUE(closed);
+    ::close(c);
+}
+
+TEST_F(EchoDiscard, UdpEchoReturnsEachDatagramFromAnotherPort)
+{
+    const int u = udp_socket();
+    for (std::size_t size : {1u, 2u, 100u, 254u, 255u}) {
+        const std::string sent = pattern(size);
+        ASSERT_TRUE(send_datagram(u, 7, sent));
+        const datagram d = receive_datagram(u, 2s);
+        ASSERT_TRUE(d.arrived) << size;
+        EXPECT_EQ(d.bytes, sent) << size;
+        EXPECT_NE(d.source_port, 7) << size;
+        EXPECT_NE(d.source_port, 0) << size;
+    }
+    ::close(u);
+}
+
+// Oversized and empty datagrams: the first gets nothing, the second an empty
+// answer, and the listener goes on. The listener answers one datagram after
+// another, so the first reply that comes back shows what was skipped.
+TEST_F(EchoDiscard, UdpEchoSkipsOverLongAndAnswersEmpty)
+{
+    const int u = udp_socket();
+    for (std::size_t size : {256u, 300u, 1400u}) {
+        ASSERT_TRUE(send_datagram(u, 7, pattern(size)));
+        ASSERT_TRUE(send_datagram(u, 7, "after"));
+        const datagram d = receive_datagram(u, 2s);
+        ASSERT_TRUE(d.arrived) << size;
+        EXPECT_EQ(d.bytes, "after") << "a datagram of " << size << " bytes was answered";
+    }
+    ASSERT_TRUE(send_datagram(u, 7, ""));
+    const datagram empty = receive_datagram(u, 2s);
+    ASSERT_TRUE(empty.arrived) << "no answer to an empty datagram";
+    EXPECT_EQ(empty.bytes, "");
+    EXPECT_NE(empty.source_port, 7);
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_TRUE(send_datagram(u, 7, ""));
+        ASSERT_TRUE(send_datagram(u, 7, "next"));
+        EXPECT_EQ(receive_datagram(u, 2s).bytes, "");
+        EXPECT_EQ(receive_datagram(u, 2s).bytes, "next");
+    }
+    EXPECT_EQ(bound_udp_ports(), (std::set<int>{7, 9}));
+    ::close(u);
+}
+
+TEST_F(EchoDiscard, UdpDiscardAnswersNothingAndGoesOn)
+{
+    const int u = udp_socket();
+    for (std::size_t size : {0u, 1u, 255u, 256u, 1000u, 0u}) ASSERT_TRUE(send_datagram(u, 9, pattern(size)));
+    EXPECT_FALSE(receive_datagram(u, 500ms).arrived);
+    // Discard's listener is still reading: its receive queue does not fill up.
+    for (int i = 0; i < 200; ++i) ASSERT_TRUE(send_datagram(u, 9, pattern(200)));
+    EXPECT_FALSE(receive_datagram(u, 300ms).arrived);
+    ASSERT_TRUE(send_datagram(u, 7, "echo too"));
+    EXPECT_EQ(receive_datagram(u, 2s).bytes, "echo too");
+    ::close(u);
+}
+
+TEST_F(EchoDiscard, TcpDiscardSendsNothingAndClosesOnlyAfterTheClient)
+{
+    const int c = tcp_connect(9);
+    ASSERT_GE(c, 0);
+    for (int i = 0; i < 20; ++i) ASSERT_TRUE(send_all(c, pattern(5000)));
+    EXPECT_FALSE(readable_within(c, 500ms)) << "discard sent something or closed early";
+    ::shutdown(c, SHUT_WR);
+    bool closed = false;
+    EXPECT_EQ(read_until_close(c, 3s, 1 << 16, &closed), "");
+    EXPECT_TRUE(closed);
+    ::close(c);
+}
+
+TEST_F(EchoDiscard, TcpDiscardKeepsAnIdleClient)
+{
+    const int c = tcp_connect(9);
+    ASSERT_GE(c, 0);
+    EXPECT_FALSE(readable_within(c, 1s));
+    ASSERT_TRUE(send_all(c, "late"));
+    EXPECT_FALSE(readable_within(c, 200ms));
+    ::close(c);
+}
