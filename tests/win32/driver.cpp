@@ -28,6 +28,7 @@
 namespace {
 
 constexpr int message_text_id = 0xFFFF;
+constexpr int frame_id = 107;
 constexpr int dialog_marker_id = 108;  // "&Stop all Services and E&xit" exists only in MAINDLG
 constexpr DWORD poll_ms = 50;
 const char dialog_caption[] = "Velmora V1.0";
@@ -50,6 +51,9 @@ BOOL CALLBACK match_window(HWND window, LPARAM context)
     if (std::strcmp(title, s->caption) != 0) return TRUE;
     if (GetClassNameA(window, kind, sizeof kind) == 0 || std::strcmp(kind, "#32770") != 0) return TRUE;
     if (GetDlgItem(window, s->required_child) == nullptr) return TRUE;
+    // Velmora's own dialogs have unnamed statics too (id -1, as a message
+    // box's text); their frame 107 tells them apart.
+    if (s->required_child == message_text_id && GetDlgItem(window, frame_id) != nullptr) return TRUE;
     if (s->found == nullptr) s->found = window;
     ++s->count;
     return TRUE;
@@ -106,7 +110,7 @@ BOOL CALLBACK match_startup(HWND window, LPARAM context)
     char kind[64];
     if (GetWindowTextA(window, title, sizeof title) == 0 || std::strcmp(title, dialog_caption) != 0) return TRUE;
     if (GetClassNameA(window, kind, sizeof kind) == 0 || std::strcmp(kind, "#32770") != 0) return TRUE;
-    if (GetDlgItem(window, 107) == nullptr || GetDlgItem(window, dialog_marker_id) != nullptr) return TRUE;
+    if (GetDlgItem(window, frame_id) == nullptr || GetDlgItem(window, dialog_marker_id) != nullptr) return TRUE;
     *reinterpret_cast<HWND*>(context) = window;
     return FALSE;
 }

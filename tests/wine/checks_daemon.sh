@@ -27,6 +27,15 @@ check "the taskbar icon is in place while the program runs" drv icon-present
 check "\"&Stop all Services and E&xit\" closes the control dialog" stop_velmora
 wait_exit "$first" 15
 check "the program ends with status 0" test "$RC" = 0
+# One line per accepted connection: the port probes and the echo check.
+check "one \"Executing server thread\" line per connection on standard output" python3 - "$WORK/velmora-1.out" <<'PY'
+import re, sys
+lines = open(sys.argv[1], "rb").read().split(b"\n")
+if lines[-1] != b"" or len(lines) < 3:
+    sys.exit("too few lines: %r" % lines)
+bad = [l for l in lines[:-1] if not re.fullmatch(rb"Executing server thread for -?\d+\r?", l)]
+sys.exit("unexpected lines: %r" % bad if bad else 0)
+PY
 check "port 7 is free after the end" wire tcp-refused 7
 
 # "WAIT" holds the start-up dialog for 5 s more before any port is bound.

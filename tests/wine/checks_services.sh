@@ -1,6 +1,8 @@
 # Every service on the wire, under Wine, with the clients when they are built.
 
-write_cfg "$cfg" 1 1 1 1 1 1 1 1 0 0
+# Run as Service too: Wine's RegisterServiceProcess accepts the call, so no
+# box may appear.
+write_cfg "$cfg" 1 1 1 1 1 1 1 1 1 0
 start_velmora "$PROGRAMS"
 all=$VPID
 if wait_port 37 15 && wait_port 17 5; then
@@ -38,8 +40,10 @@ if wait_port 37 15 && wait_port 17 5; then
 else
     fail "all services selected: ports 37 and 17 open"
 fi
+check "Run as Service: registering shows no box" drv no-box "Velmora V1.0" 500
 check "all services: the program ends through its dialog" stop_velmora
 wait_exit "$all" 15 || kill_velmora "$all"
+check "Run as Service: unregistering at the end, status 0" test "$RC" = 0
 
 # Without VESK.TXT the quote service says so and never opens port 17.
 noquote="$WINEPREFIX/drive_c/noquote"
