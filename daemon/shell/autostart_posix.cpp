@@ -18,18 +18,21 @@ const char unit_path[] = "/etc/systemd/system/velmora.service";
 const char wants_folder[] = "/etc/systemd/system/multi-user.target.wants";
 const char link_path[] = "/etc/systemd/system/multi-user.target.wants/velmora.service";
 
-// ExecStart takes a quoted word; quotes, backslashes and the unit file's
-// own specifiers are escaped.
-std::string quoted_command(const char* path)
+// ExecStart's executable in double quotes, with the unit file's specifier
+// sign doubled. systemd expands no variables in the executable's name, so a
+// '$' stays as it is, and it refuses names with quotes, backslashes or
+// control characters: such a path cannot be started at boot at all.
+bool exec_start_word(const char* path, std::string* word)
 {
-    std::string word = "\"";
+    *word = "\"";
     for (const char* p = path; *p != '\0'; ++p) {
-        if (*p == '"' || *p == '\\') word += '\\';
-        if (*p == '%') word += '%';
-        if (*p == '$') word += '$';
-        word += *p;
+        const unsigned char c = static_cast<unsigned char>(*p);
+        if (c < 0x20 || c == 0x7f || c == '"' || c == '\'' || c == '\\') return false;
+        if (c == '%') *word += '%';
+        *word += *p;
     }
-    return word + "\"";
+    *word += '"';
+    return true;
 }
 
 bool write_whole(const char* path, const std::string& text)
@@ -56,9 +59,10 @@ void update_autostart(bool enabled)
         return;
     }
     char executable[1024];
-    if (module_path(executable, sizeof executable) == 0) return;
+    std::string command;
+    if (module_path(executable, sizeof executable) == 0 || !exec_start_word(executable, &command)) return;
     const std::string unit = "[Unit]\nDescription=Velmora small Internet services\nAfter=network.target\n\n"
-                             "[Service]\nExecStart=" + quoted_command(executable) +
+                             "[Service]\nExecStart=" + command +
                              "\nStandardInput=null\n\n[Install]\nWantedBy=multi-user.target\n";
     if (!write_whole(unit_path, unit)) return;
     if (::mkdir(wants_folder, 0755) != 0 && errno != EEXIST) return;

@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <mutex>
 #include <poll.h>
+#include <string_view>
 #include <unistd.h>
 #include <vector>
 
@@ -35,7 +36,6 @@ struct relay_state {
     std::size_t held_bytes = 0;
     int held_lines = 0;
     int dropped_lines = 0;
-    std::string partial_error_line;
     std::string last_error_line;
 };
 
@@ -59,17 +59,12 @@ int count_lines(const char* data, std::size_t size)
     return lines;
 }
 
-// Keeps the last complete line of standard error: a box is "caption: text\n".
+// A box is one write of "caption: text\n", the text perhaps of several
+// lines: the first line of the latest chunk of standard error names it.
 void note_error_text(const char* data, std::size_t size)
 {
-    for (std::size_t i = 0; i < size; ++i) {
-        if (data[i] != '\n') {
-            relay.partial_error_line += data[i];
-            continue;
-        }
-        if (!relay.partial_error_line.empty()) relay.last_error_line = relay.partial_error_line;
-        relay.partial_error_line.clear();
-    }
+    const std::size_t end = std::string_view(data, size).find('\n');
+    if (end != 0) relay.last_error_line.assign(data, end == std::string_view::npos ? size : end);
 }
 
 void hold_chunk(int stream, const char* data, std::size_t size)
@@ -108,7 +103,6 @@ void write_held()
     relay.held_bytes = 0;
     relay.held_lines = 0;
     relay.dropped_lines = 0;
-    relay.partial_error_line.clear();
     relay.last_error_line.clear();
 }
 

@@ -16,8 +16,8 @@ void relay_hold();
 // Writes what was held back, then lets output through again.
 void relay_release();
 
-// While holding: how many lines wait, and the last line that came on
-// standard error (the text of the latest box), "" when none did.
+// While holding: how many lines wait, and the first line of the latest
+// write to standard error (the latest box), "" when none came.
 int relay_held_lines();
 std::string relay_last_held_box();
 

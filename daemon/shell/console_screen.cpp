@@ -113,14 +113,13 @@ void draw_border_texts(const dialog_view& view, int top, int left)
     attrset(A_NORMAL);
     addstr(" ");
     char note[grid_cols];
-    if (view.held_lines > 0) {
-        const int n = std::snprintf(note, sizeof note, " %d line%s held back until the dialog closes%s%s ",
-                                    view.held_lines, view.held_lines == 1 ? "" : "s",
-                                    view.held_box.empty() ? "" : ": ", view.held_box.c_str());
-        if (n >= grid_cols - 4) {
-            note[grid_cols - 8] = '\0';
-            std::snprintf(note + grid_cols - 8, 5, "... ");
-        }
+    if (view.held_lines > 0 && view.held_box.empty()) {
+        std::snprintf(note, sizeof note, " %d line%s held back until the dialog closes ", view.held_lines,
+                      view.held_lines == 1 ? "" : "s");
+    } else if (view.held_lines > 0) {
+        const int n = std::snprintf(note, sizeof note, " %d line%s held back: %s ", view.held_lines,
+                                    view.held_lines == 1 ? "" : "s", view.held_box.c_str());
+        if (n >= grid_cols - 4) std::snprintf(note + grid_cols - 9, 5, "... ");
     } else {
         std::snprintf(note, sizeof note, "%s", help_text);
     }

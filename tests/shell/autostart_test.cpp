@@ -1,0 +1,198 @@
+// The systemd unit that keeps Velmora starting at boot. CTest runs this
+// program in a private mount namespace with an empty tmpfs on
+// /etc/systemd/system (private_units.sh), from a folder whose name needs
+// quoting and escaping in a unit file; the tests refuse to run anywhere else.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/statfs.h>
+#include <unistd.h>
+
+#include "autostart.h"
+#include "module_path.h"
+
+namespace {
+
+const std::string folder = "/etc/systemd/system";
+const std::string unit = folder + "/velmora.service";
+const std::string wants = folder + "/multi-user.target.wants";
+const std::string link = wants + "/velmora.service";
+constexpr long tmpfs_magic = 0x01021994;
+
+std::string namespace_of(const char* process)
+{
+    char target[128] = {};
+    const ssize_t n = ::readlink((std::string("/proc/") + process + "/ns/mnt").c_str(), target, sizeof target - 1);
+    return n > 0 ? std::string(target, static_cast<std::size_t>(n)) : std::string();
+}
+
+bool units_are_private()
+{
+    struct statfs about {};
+    const std::string own = namespace_of("self");
+    return !own.empty() && own != namespace_of("1") && ::statfs(folder.c_str(), &about) == 0 &&
+           about.f_type == tmpfs_magic;
+}
+
+bool exists(const std::string& path)
+{
+    struct stat about {};
+    return ::lstat(path.c_str(), &about) == 0;
+}
+
+std::string read_text(const std::string& path)
+{
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+std::string executable()
+{
+    char path[1024];
+    return module_path(path, sizeof path) > 0 ? path : "";
+}
+
+std::string replaced(std::string text, const std::string& from, const std::string& to)
+{
+    for (std::size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+        text.replace(at, from.size(), to);
+    return text;
+}
+
+// Runs update_autostart and returns what it wrote to the terminal.
+std::string shown_by_update(bool enabled)
+{
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    update_autostart(enabled);
+    return testing::internal::GetCapturedStdout() + testing::internal::GetCapturedStderr();
+}
+
+void set_read_only(bool read_only)
+{
+    const unsigned long flags = MS_REMOUNT | (read_only ? MS_RDONLY : 0);
+    ASSERT_EQ(::mount(nullptr, folder.c_str(), nullptr, flags, nullptr), 0);
+}
+
+class Autostart : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (!units_are_private()) GTEST_SKIP() << "needs a private tmpfs on " << folder << " (private_units.sh)";
+        ::unlink(link.c_str());
+        ::rmdir(wants.c_str());
+        ::unlink(unit.c_str());
+    }
+    void TearDown() override
+    {
+        if (units_are_private()) set_read_only(false);
+    }
+};
+
+TEST_F(Autostart, SettingWritesTheUnitAndTheLinkThatEnablesIt)
+{
+    EXPECT_EQ(shown_by_update(true), "");
+    const std::string text = read_text(unit);
+    // systemd doubles '%' in unit files but expands no '$' in the
+    // executable's name.
+    const std::string command = "\"" + replaced(executable(), "%", "%%") + "\"";
+    EXPECT_NE(text.find("\nExecStart=" + command + "\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("[Install]\nWantedBy=multi-user.target\n"), std::string::npos) << text;
+    char target[256] = {};
+    ASSERT_GT(::readlink(link.c_str(), target, sizeof target - 1), 0);
+    EXPECT_EQ(std::string(target), unit);
+}
+
+TEST_F(Autostart, SystemdReadsTheUnitBackToThisExecutable)
+{
+    if (std::system("command -v systemd-analyze >/dev/null 2>&1") != 0) GTEST_SKIP() << "no systemd-analyze";
+    update_autostart(true);
+    // verify fails when ExecStart does not name an executable file.
+    EXPECT_EQ(std::system(("systemd-analyze verify " + unit + " 2>&1").c_str()), 0) << read_text(unit);
+}
+
+TEST_F(Autostart, SettingAgainLeavesOneUnitOneLinkAndNoLeftovers)
+{
+    update_autostart(true);
+    update_autostart(true);
+    EXPECT_EQ(std::system(("test \"$(ls -A " + folder + " | tr '\\n' ' ')\" = 'multi-user.target.wants velmora.service '")
+                              .c_str()),
+              0);
+    EXPECT_EQ(std::system(("test \"$(ls -A " + wants + ")\" = velmora.service").c_str()), 0);
+}
+
+TEST_F(Autostart, ClearingRemovesTheUnitAndTheLink)
+{
+    update_autostart(true);
+    ASSERT_TRUE(exists(unit) && exists(link));
+    EXPECT_EQ(shown_by_update(false), "");
+    EXPECT_FALSE(exists(unit));
+    EXPECT_FALSE(exists(link));
+    // Clearing what is not there passes silently.
+    EXPECT_EQ(shown_by_update(false), "");
+}
+
+TEST_F(Autostart, AReadOnlyFolderIsLeftAsItIsAndNothingIsShown)
+{
+    update_autostart(true);
+    const std::string before = read_text(unit);
+    set_read_only(true);
+    EXPECT_EQ(shown_by_update(false), "");
+    EXPECT_EQ(read_text(unit), before);
+    EXPECT_TRUE(exists(link));
+    set_read_only(false);
+
+    update_autostart(false);
+    set_read_only(true);
+    EXPECT_EQ(shown_by_update(true), "");
+    EXPECT_FALSE(exists(unit));
+    EXPECT_FALSE(exists(link));
+}
+
+// Runs a copy of this program in a folder named `name` as the helper that
+// only enables autostart for itself (see main), and tells whether it ran.
+bool enabled_from_copy(const std::string& name)
+{
+    const std::string copy_folder = ::testing::TempDir() + name;
+    const std::string copy = copy_folder + "/velmora_autostart_tests";
+    ::mkdir(copy_folder.c_str(), 0755);
+    ::setenv("VELMORA_HELPER", copy.c_str(), 1);
+    ::setenv("VELMORA_SELF", executable().c_str(), 1);
+    const int copied = std::system("cp \"$VELMORA_SELF\" \"$VELMORA_HELPER\"");
+    const int ran = std::system("VELMORA_ENABLE_AUTOSTART=1 \"$VELMORA_HELPER\"");
+    ::unlink(copy.c_str());
+    ::rmdir(copy_folder.c_str());
+    return copied == 0 && ran == 0;
+}
+
+TEST_F(Autostart, AnExecutableSystemdCannotRunGetsNoUnit)
+{
+    ASSERT_TRUE(enabled_from_copy("plain"));
+    EXPECT_TRUE(exists(unit));
+    update_autostart(false);
+    for (const char* name : {"say \"hi\"", "it's", "back\\slash"}) {
+        ASSERT_TRUE(enabled_from_copy(name)) << name;
+        EXPECT_FALSE(exists(unit)) << name;
+        EXPECT_FALSE(exists(link)) << name;
+    }
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (std::getenv("VELMORA_ENABLE_AUTOSTART") != nullptr) {
+        update_autostart(true);
+        return 0;
+    }
+    testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

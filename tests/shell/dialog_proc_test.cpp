@@ -1,0 +1,269 @@
+// The control dialog's message table, driven through a host that writes
+// down what the table asks of the window. The settings file lies beside the
+// test program, which CTest runs from a fresh copy in a temporary folder.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+#include "control_dialog.h"
+#include "fake_host.h"
+#include "selection.h"
+
+namespace {
+
+using calls = std::vector<std::string>;
+
+constexpr unsigned wm_paint = 0x000F, wm_destroy = 0x0002, wm_syscommand = 0x0112, wm_timer = 0x0113;
+constexpr unsigned wm_mousemove = 0x0200, wm_lbuttonup = 0x0202, wm_lbuttondblclk = 0x0203,
+                   wm_rbuttondown = 0x0204, wm_rbuttonup = 0x0205;
+constexpr int id_ok = 1, id_cancel = 2;
+
+// The pair order: check box ids against echo_on ... auto_start.
+const int pair_ids[10] = {101, 102, 103, 104, 105, 106, 115, 114, 110, 116};
+
+std::string cfg_path() { return settings_file_path(); }
+
+std::vector<unsigned char> read_file(const std::string& path)
+{
+    std::vector<unsigned char> bytes;
+    const int fd = ::open(path.c_str(), O_RDONLY);
+    if (fd < 0) return bytes;
+    unsigned char chunk[256];
+    ssize_t n;
+    while ((n = ::read(fd, chunk, sizeof chunk)) > 0) bytes.insert(bytes.end(), chunk, chunk + n);
+    ::close(fd);
+    return bytes;
+}
+
+void write_file(const std::string& path, const std::vector<unsigned char>& bytes)
+{
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+    ::close(fd);
+}
+
+std::vector<unsigned char> image_of(const std::uint32_t (&flags)[10])
+{
+    std::vector<unsigned char> image = {0x00, 0x01, 0x00, 0x00};
+    for (std::uint32_t flag : flags)
+        for (int b = 0; b < 4; ++b) image.push_back(static_cast<unsigned char>(flag >> (8 * b)));
+    return image;
+}
+
+calls checks_of(const std::uint32_t (&states)[10])
+{
+    calls expected;
+    for (int i = 0; i < 10; ++i) expected.push_back("check " + std::to_string(pair_ids[i]) + " " + std::to_string(states[i]));
+    return expected;
+}
+
+calls reads_in_pair_order()
+{
+    calls expected;
+    for (int id : pair_ids) expected.push_back("is_checked " + std::to_string(id));
+    return expected;
+}
+
+calls joined(calls first, const calls& second)
+{
+    first.insert(first.end(), second.begin(), second.end());
+    return first;
+}
+
+// A record in which each pair that the table could mix up (time and DNS,
+// service and autostart) differs, with one flag set to a value other than 1.
+ServiceSelection marked_record()
+{
+    ServiceSelection record{};
+    record.format_version = 256;
+    record.echo_on = 1;
+    record.daytime_on = 1;
+    record.chargen_on = 7;
+    record.telnet_on = 1;
+    record.dns_on = 1;
+    record.auto_start = 1;
+    return record;
+}
+constexpr std::uint32_t marked_states[10] = {1, 0, 1, 0, 1, 1, 0, 1, 0, 1};
+
+class DialogProc : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        reset_fake_host();
+        selection = ServiceSelection{};
+        ::unlink(cfg_path().c_str());
+    }
+    void TearDown() override { ::unlink(cfg_path().c_str()); }
+
+    static std::intptr_t send(unsigned message, std::uintptr_t first = 0, std::intptr_t second = 0)
+    {
+        return control_dialog_proc(fake_host, message, first, second);
+    }
+    static void tick(const std::uint32_t (&states)[10])
+    {
+        for (int i = 0; i < 10; ++i) host_boxes[pair_ids[i]] = static_cast<int>(states[i]);
+    }
+};
+
+TEST_F(DialogProc, InitialisationSetsTheTenBoxesFromTheRecordInPairOrder)
+{
+    selection = marked_record();
+    EXPECT_EQ(send(dialog_message_init), 1);
+    EXPECT_EQ(host_calls, checks_of(marked_states));
+}
+
+TEST_F(DialogProc, ApplyReadsTheBoxesSavesRestartsAndQuits)
+{
+    const std::uint32_t ticked[10] = {0, 1, 0, 1, 0, 0, 1, 0, 1, 1};
+    tick(ticked);
+    selection = marked_record();
+    EXPECT_EQ(send(dialog_message_command, id_apply), 0);
+    EXPECT_EQ(host_calls, joined(reads_in_pair_order(), {"autostart 1", "new_instance", "post_quit 0"}));
+    EXPECT_EQ(read_file(cfg_path()), image_of(ticked));
+}
+
+TEST_F(DialogProc, ApplyWithAutostartClearedRemovesTheEntry)
+{
+    const std::uint32_t ticked[10] = {1, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+    tick(ticked);
+    send(dialog_message_command, id_apply);
+    EXPECT_EQ(host_calls, joined(reads_in_pair_order(), {"autostart 0", "new_instance", "post_quit 0"}));
+}
+
+TEST_F(DialogProc, ApplyOverwritesOnlyTheFirst44BytesOfALongerFile)
+{
+    write_file(cfg_path(), std::vector<unsigned char>(60, 0xEE));
+    const std::uint32_t ticked[10] = {1, 1, 1, 1, 1, 1, 1, 1, 1, 1};
+    tick(ticked);
+    send(dialog_message_command, id_apply);
+    std::vector<unsigned char> expected = image_of(ticked);
+    expected.resize(60, 0xEE);
+    EXPECT_EQ(read_file(cfg_path()), expected);
+}
+
+// Whatever the box of a flag is, initialising and applying at once must
+// write the loaded record back: the disabled DNS box relies on it.
+TEST_F(DialogProc, ApplyRightAfterInitialisationWritesTheLoadedRecordBack)
+{
+    selection = marked_record();
+    send(dialog_message_init);
+    selection = ServiceSelection{};
+    send(dialog_message_command, id_apply);
+    EXPECT_EQ(read_file(cfg_path()), image_of({1, 0, 1, 0, 1, 1, 0, 1, 0, 1}));
+    EXPECT_EQ(selection.dns_on, 1u);
+    EXPECT_EQ(selection.format_version, 256u);
+}
+
+TEST_F(DialogProc, FailedRestartSavesShowsTheBoxAndKeepsRunning)
+{
+    host_restart_works = false;
+    const std::uint32_t ticked[10] = {1, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+    tick(ticked);
+    testing::internal::CaptureStderr();
+    send(dialog_message_command, id_apply);
+    const std::string shown = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(host_calls, joined(reads_in_pair_order(), {"autostart 0", "new_instance"}));
+    EXPECT_EQ(shown.rfind("Velmora V1.0: ", 0), 0u) << shown;
+    EXPECT_EQ(read_file(cfg_path()), image_of(ticked));
+}
+
+TEST_F(DialogProc, UnsavableFileStillRestarts)
+{
+    // A folder in the settings file's place cannot be opened for writing.
+    ASSERT_EQ(::mkdir(cfg_path().c_str(), 0755), 0);
+    send(dialog_message_command, id_apply);
+    ::rmdir(cfg_path().c_str());
+    EXPECT_EQ(host_calls, joined(reads_in_pair_order(), {"new_instance", "post_quit 0"}));
+}
+
+TEST_F(DialogProc, StopClosesThenPostsQuitWithoutSaving)
+{
+    EXPECT_EQ(send(dialog_message_command, id_stop), 0);
+    EXPECT_EQ(host_calls, (calls{"close", "post_quit 0"}));
+    EXPECT_TRUE(read_file(cfg_path()).empty());
+}
+
+TEST_F(DialogProc, DiscardResetsTheBoxesFromTheRecordThenMinimisesAndSoHides)
+{
+    host_minimize_sends_size = true;
+    selection = marked_record();
+    tick({0, 1, 0, 1, 0, 0, 1, 0, 1, 0});
+    EXPECT_EQ(send(dialog_message_command, id_discard_changes), 0);
+    EXPECT_EQ(host_calls, joined(checks_of(marked_states), {"minimize", "hide"}));
+    EXPECT_TRUE(read_file(cfg_path()).empty());
+}
+
+TEST_F(DialogProc, CloseBoxMinimisesAndSoHidesWithoutEnding)
+{
+    host_minimize_sends_size = true;
+    EXPECT_EQ(send(dialog_message_close), 0);
+    EXPECT_EQ(host_calls, (calls{"minimize", "hide"}));
+}
+
+TEST_F(DialogProc, OnlyTheMinimisedSizeKindHides)
+{
+    constexpr std::uintptr_t size_restored = 0, size_maximized = 2, size_maxshow = 3, size_maxhide = 4;
+    for (std::uintptr_t kind : {size_restored, size_maximized, size_maxshow, size_maxhide})
+        EXPECT_EQ(send(dialog_message_size, kind), 0);
+    EXPECT_TRUE(host_calls.empty());
+    EXPECT_EQ(send(dialog_message_size, dialog_size_minimized), 0);
+    EXPECT_EQ(host_calls, (calls{"hide"}));
+}
+
+TEST_F(DialogProc, CommandTakesTheControlIdFromTheLowWordOnly)
+{
+    send(dialog_message_command, (5u << 16) | id_stop);
+    EXPECT_EQ(host_calls, (calls{"close", "post_quit 0"}));
+    host_calls.clear();
+    // A button's id in the high word is a notification code, not a control.
+    send(dialog_message_command, (static_cast<std::uintptr_t>(id_stop) << 16) | id_echo);
+    send(dialog_message_command, (static_cast<std::uintptr_t>(id_apply) << 16) | id_echo);
+    EXPECT_TRUE(host_calls.empty());
+}
+
+TEST_F(DialogProc, OtherControlIdsDoNothing)
+{
+    // Box clicks, the disabled restart button, the frames, and the ids
+    // Enter and Esc give in a Windows dialog.
+    for (int id : {101, 102, 103, 104, 105, 106, 107, 109, 110, 113, 114, 115, 116, id_ok, id_cancel, 0, 0xFFFF})
+        EXPECT_EQ(send(dialog_message_command, static_cast<std::uintptr_t>(id)), 0) << id;
+    EXPECT_TRUE(host_calls.empty());
+}
+
+TEST_F(DialogProc, IconBringsTheDialogUpOnlyOnTheLeftPress)
+{
+    for (unsigned mouse : {wm_mousemove, wm_lbuttonup, wm_lbuttondblclk, wm_rbuttondown, wm_rbuttonup})
+        EXPECT_EQ(send(dialog_message_icon, 1, mouse), 0) << mouse;
+    EXPECT_TRUE(host_calls.empty());
+    // The icon id in the first parameter is not looked at.
+    EXPECT_EQ(send(dialog_message_icon, 1, dialog_mouse_left_down), 0);
+    EXPECT_EQ(send(dialog_message_icon, 42, dialog_mouse_left_down), 0);
+    EXPECT_EQ(host_calls, (calls{"bring_up", "bring_up"}));
+}
+
+TEST_F(DialogProc, EndSessionIsHandledAndDoesNothing)
+{
+    EXPECT_EQ(send(dialog_message_end_session, 1), 1);
+    EXPECT_TRUE(host_calls.empty());
+}
+
+TEST_F(DialogProc, UserChangedStartsAnotherIconThread)
+{
+    EXPECT_EQ(send(dialog_message_user_changed), 0);
+    EXPECT_EQ(host_calls, (calls{"icon_thread"}));
+}
+
+TEST_F(DialogProc, OtherMessagesDoNothing)
+{
+    for (unsigned message : {wm_paint, wm_destroy, wm_syscommand, wm_timer, dialog_mouse_left_down})
+        EXPECT_EQ(send(message, id_stop, dialog_mouse_left_down), 0) << message;
+    EXPECT_TRUE(host_calls.empty());
+}
+
+} // namespace

@@ -1,0 +1,59 @@
+#include "fake_host.h"
+
+#include "autostart.h"
+
+std::vector<std::string> host_calls;
+int host_boxes[200];
+bool host_restart_works = true;
+bool host_minimize_sends_size = false;
+
+namespace {
+
+void note(const std::string& call) { host_calls.push_back(call); }
+
+void check(int id, int state)
+{
+    note("check " + std::to_string(id) + " " + std::to_string(state));
+    host_boxes[id] = state;
+}
+
+int is_checked(int id)
+{
+    note("is_checked " + std::to_string(id));
+    return host_boxes[id];
+}
+
+void bring_up() { note("bring_up"); }
+
+void minimize()
+{
+    note("minimize");
+    if (host_minimize_sends_size) control_dialog_proc(fake_host, dialog_message_size, dialog_size_minimized, 0);
+}
+
+void hide() { note("hide"); }
+void close() { note("close"); }
+void post_quit(int code) { note("post_quit " + std::to_string(code)); }
+void icon_thread() { note("icon_thread"); }
+
+bool new_instance()
+{
+    note("new_instance");
+    return host_restart_works;
+}
+
+} // namespace
+
+const dialog_host fake_host = {check, is_checked, bring_up, minimize, hide, close, post_quit, icon_thread, new_instance};
+
+void reset_fake_host()
+{
+    host_calls.clear();
+    for (int& box : host_boxes) box = 0;
+    host_restart_works = true;
+    host_minimize_sends_size = false;
+}
+
+// Takes the place of the systemd unit writer, which the library would
+// otherwise bring in: these tests never touch the machine's units.
+void update_autostart(bool enabled) { note(std::string("autostart ") + (enabled ? "1" : "0")); }
