@@ -1,0 +1,37 @@
+// Sockets as the fault tests use them: short time-outs everywhere, so that
+// a service that stopped answering fails a test instead of hanging it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// Moves the calling thread into a fresh network namespace with loopback up,
+// so that every test binds the well-known ports afresh, free of the
+// TIME_WAIT sockets and listeners of the test before it. False on failure.
+bool enter_fresh_network_namespace();
+
+// Connects to 127.0.0.1:port; -1 when no connection is made within the time.
+int tcp_connect(std::uint16_t port, int timeout_ms);
+// Starts a connection without waiting for it; -1 when the socket cannot be made.
+int tcp_connect_started(std::uint16_t port);
+// Reads until the peer closes, `limit` bytes have come, or the time is up.
+// `closed` tells whether the peer's close was seen.
+std::string tcp_read(int fd, std::size_t limit, int timeout_ms, bool* closed = nullptr);
+// Sends everything within the time; false when it could not.
+bool tcp_send(int fd, const void* data, std::size_t size, int timeout_ms);
+// Closes with a reset instead of an orderly close.
+void tcp_reset(int fd);
+
+// A UDP socket bound to an ephemeral port of 127.0.0.1.
+int udp_open();
+bool udp_send(int fd, std::uint16_t port, const void* data, std::size_t size);
+// Waits for one datagram from anywhere; false when none comes in time.
+bool udp_receive(int fd, std::vector<unsigned char>* datagram, int timeout_ms);
+
+// The ports that sockets of this thread's namespace listen on (TCP) or are
+// bound to (UDP), and the bytes waiting in a UDP socket's receive queue.
+std::vector<std::uint16_t> listening_tcp_ports();
+std::vector<std::uint16_t> bound_udp_ports();
+long udp_receive_queue(std::uint16_t port);

@@ -1,0 +1,277 @@
+// Two Velmoras in two network namespaces joined by a veth pair
+// (10.77.0.1/30 and 10.77.0.2/30, inside those namespaces only), and a
+// crafted first datagram that claims to come from one instance's UDP
+// service and goes to the other's. No reply loop can last:
+//
+// - echo, chargen, daytime and time answer from a fresh socket on an
+//   ephemeral port that is closed right after the send and never read;
+//   whatever the other side answers to that port finds no socket (counted
+//   as NoPorts) or, arriving before the close, dies unread with the socket.
+// - discard never answers.
+// - the DNS probe answers from port 53 itself, so DNS against DNS does
+//   bounce: but every answer is the datagram it got plus 17 bytes, and a
+//   datagram of more than 255 bytes is not answered. A 12-byte start thus
+//   dies after 15 answers (12, 29, ..., 250 bytes answered; 267 not).
+//
+// The counters are the kernel's UDP counters of each namespace: Velmora's
+// answers are its OutDatagrams (the crafted datagram leaves by a raw socket
+// and is not among them), InDatagrams counts the datagrams it read, NoPorts
+// those that found no socket.
+#include <arpa/inet.h>
+#include <chrono>
+#include <cstdlib>
+#include <fcntl.h>
+#include <fstream>
+#include <netinet/in.h>
+#include <netinet/ip.h>
+#include <netinet/udp.h>
+#include <sched.h>
+#include <sstream>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+
+#include "fault_fixture.h"
+
+namespace {
+
+struct udp_counters {
+    long in = 0, no_ports = 0, out = 0;
+};
+
+udp_counters operator-(const udp_counters& a, const udp_counters& b)
+{
+    return {a.in - b.in, a.no_ports - b.no_ports, a.out - b.out};
+}
+
+bool operator==(const udp_counters& a, const udp_counters& b)
+{
+    return a.in == b.in && a.no_ports == b.no_ports && a.out == b.out;
+}
+
+// Runs `work` with the calling thread inside the named namespace.
+template <typename Work>
+bool inside(const std::string& name, Work work)
+{
+    const int home = ::open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC);
+    const int there = ::open(("/run/netns/" + name).c_str(), O_RDONLY | O_CLOEXEC);
+    bool entered = home >= 0 && there >= 0 && ::setns(there, CLONE_NEWNET) == 0;
+    if (entered) {
+        work();
+        entered = ::setns(home, CLONE_NEWNET) == 0;
+    }
+    if (home >= 0) ::close(home);
+    if (there >= 0) ::close(there);
+    return entered;
+}
+
+udp_counters read_counters()
+{
+    std::ifstream in("/proc/thread-self/net/snmp");
+    std::string heading, values;
+    while (std::getline(in, heading)) {
+        if (heading.rfind("Udp: ", 0) != 0) continue;
+        std::getline(in, values);
+        std::istringstream names(heading.substr(5)), numbers(values.substr(5));
+        udp_counters c;
+        std::string name;
+        long number;
+        while (names >> name && numbers >> number) {
+            if (name == "InDatagrams") c.in = number;
+            if (name == "NoPorts") c.no_ports = number;
+            if (name == "OutDatagrams") c.out = number;
+        }
+        return c;
+    }
+    return {};
+}
+
+// Sends one UDP datagram with a forged source port, from inside a namespace.
+bool send_crafted(std::uint32_t from, std::uint16_t from_port, std::uint32_t to, std::uint16_t to_port,
+                  const std::vector<unsigned char>& payload)
+{
+    const int fd = ::socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_RAW);
+    if (fd < 0) return false;
+    std::vector<unsigned char> packet(sizeof(iphdr) + sizeof(udphdr) + payload.size());
+    auto* ip = reinterpret_cast<iphdr*>(packet.data());
+    ip->version = 4;
+    ip->ihl = 5;
+    ip->ttl = 64;
+    ip->protocol = IPPROTO_UDP;
+    ip->tot_len = htons(static_cast<std::uint16_t>(packet.size()));
+    ip->saddr = htonl(from);
+    ip->daddr = htonl(to);
+    auto* udp = reinterpret_cast<udphdr*>(packet.data() + sizeof(iphdr));
+    udp->source = htons(from_port);
+    udp->dest = htons(to_port);
+    udp->len = htons(static_cast<std::uint16_t>(sizeof(udphdr) + payload.size()));
+    udp->check = 0; // no checksum: allowed for UDP over IPv4
+    std::copy(payload.begin(), payload.end(), packet.begin() + sizeof(iphdr) + sizeof(udphdr));
+    sockaddr_in destination{};
+    destination.sin_family = AF_INET;
+    destination.sin_addr.s_addr = htonl(to);
+    const bool sent = ::sendto(fd, packet.data(), packet.size(), 0, reinterpret_cast<sockaddr*>(&destination),
+                               sizeof destination) == static_cast<ssize_t>(packet.size());
+    ::close(fd);
+    return sent;
+}
+
+constexpr std::uint32_t address_a = 0x0A4D0001; // 10.77.0.1
+constexpr std::uint32_t address_b = 0x0A4D0002; // 10.77.0.2
+
+bool shell(const std::string& command) { return std::system((command + " >/dev/null 2>&1").c_str()) == 0; }
+
+} // namespace
+
+class ReplyLoop : public VelmoraFault {
+protected:
+    void SetUp() override
+    {
+        ASSERT_NO_FATAL_FAILURE(VelmoraFault::SetUp());
+        const std::string tag = std::to_string(::getpid());
+        name_a = "velmora-loop-a-" + tag;
+        name_b = "velmora-loop-b-" + tag;
+        const std::string veth_a = "vlma" + tag.substr(0, 10), veth_b = "vlmb" + tag.substr(0, 10);
+        ASSERT_TRUE(shell("ip netns add " + name_a)) << "ip netns add";
+        ASSERT_TRUE(shell("ip netns add " + name_b));
+        ASSERT_TRUE(shell("ip link add " + veth_a + " type veth peer name " + veth_b)) << "ip link add veth";
+        ASSERT_TRUE(shell("ip link set " + veth_a + " netns " + name_a));
+        ASSERT_TRUE(shell("ip link set " + veth_b + " netns " + name_b));
+        ASSERT_TRUE(shell("ip -n " + name_a + " addr add 10.77.0.1/30 dev " + veth_a));
+        ASSERT_TRUE(shell("ip -n " + name_b + " addr add 10.77.0.2/30 dev " + veth_b));
+        for (const std::string& n : {name_a, name_b}) ASSERT_TRUE(shell("ip -n " + n + " link set lo up"));
+        ASSERT_TRUE(shell("ip -n " + name_a + " link set " + veth_a + " up"));
+        ASSERT_TRUE(shell("ip -n " + name_b + " link set " + veth_b + " up"));
+
+        velmora_setup setup;
+        setup.network_namespace = name_a;
+        ASSERT_TRUE(velmora_start(&run, setup));
+        setup.network_namespace = name_b;
+        ASSERT_TRUE(velmora_start(&other, setup));
+        for (const std::string& n : {name_a, name_b}) {
+            bool up = false;
+            ASSERT_TRUE(inside(n, [&up] { up = wait_for_ports(tcp_service_ports, udp_service_ports, 20000); }));
+            ASSERT_TRUE(up) << "Velmora in " << n << " did not come up";
+        }
+    }
+
+    void TearDown() override
+    {
+        if (HasFailure()) std::fprintf(stderr, "--- the other Velmora's standard error ---\n%s", velmora_errors(other).c_str());
+        velmora_discard(&other);
+        VelmoraFault::TearDown();
+        shell("ip netns del " + name_a);
+        shell("ip netns del " + name_b);
+    }
+
+    void counters(udp_counters* a, udp_counters* b)
+    {
+        ASSERT_TRUE(inside(name_a, [a] { *a = read_counters(); }));
+        ASSERT_TRUE(inside(name_b, [b] { *b = read_counters(); }));
+    }
+
+    // Sends the crafted datagram from A's `from_port` to B's `to_port` and
+    // returns what each side counted until the traffic stopped: no change
+    // for 400 ms (at most 5 s in all).
+    void bounce(std::uint16_t from_port, std::uint16_t to_port, const std::vector<unsigned char>& payload,
+                udp_counters* a, udp_counters* b)
+    {
+        udp_counters a0, b0;
+        ASSERT_NO_FATAL_FAILURE(counters(&a0, &b0));
+        bool sent = false;
+        ASSERT_TRUE(inside(name_a, [&] { sent = send_crafted(address_a, from_port, address_b, to_port, payload); }));
+        ASSERT_TRUE(sent) << "raw send";
+        udp_counters last_a = a0, last_b = b0;
+        auto last_change = std::chrono::steady_clock::now();
+        const auto give_up = last_change + std::chrono::seconds(5);
+        while (std::chrono::steady_clock::now() - last_change < std::chrono::milliseconds(400)) {
+            ASSERT_LT(std::chrono::steady_clock::now(), give_up) << "the traffic does not stop";
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            udp_counters now_a, now_b;
+            ASSERT_NO_FATAL_FAILURE(counters(&now_a, &now_b));
+            if (!(now_a == last_a) || !(now_b == last_b)) last_change = std::chrono::steady_clock::now();
+            last_a = now_a;
+            last_b = now_b;
+        }
+        *a = last_a - a0;
+        *b = last_b - b0;
+    }
+
+    std::string name_a, name_b;
+    velmora_run other;
+};
+
+TEST_F(ReplyLoop, EchoAndChargenCannotKeepEachOtherBusy)
+{
+    // A's echo claims to have sent one byte to B's chargen: B answers from
+    // an ephemeral port, A echoes that (when it is 1 to 255 bytes) to a port
+    // that no longer exists, and it ends there.
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        udp_counters a, b;
+        ASSERT_NO_FATAL_FAILURE(bounce(7, 19, {'x'}, &a, &b));
+        std::printf("echo -> chargen: B answered %ld, A echoed %ld, dead ends: A %ld, B %ld\n", b.out, a.out,
+                    a.no_ports, b.no_ports);
+        EXPECT_EQ(b.out, 1);
+        EXPECT_LE(a.out, 1);
+        // A's echo ends at B's reply port: closed (NoPorts), or, when it
+        // arrives before B's reply socket is closed, queued there and never
+        // read (the kernel counts InDatagrams only when a program reads).
+        EXPECT_LE(b.no_ports, a.out);
+        EXPECT_EQ(b.in, 1) << "only the crafted datagram is read on B's side";
+        EXPECT_EQ(a.no_ports, 0);
+    }
+    // And the other way round: B's chargen answers A's echo from an
+    // ephemeral port, which A's echo answers, into nothing.
+    udp_counters a, b;
+    ASSERT_NO_FATAL_FAILURE(bounce(19, 7, {'y'}, &a, &b));
+    EXPECT_EQ(b.out, 1);
+    EXPECT_EQ(a.out, 1);
+    EXPECT_EQ(b.in, 1);
+    EXPECT_LE(b.no_ports, 1);
+}
+
+TEST_F(ReplyLoop, DnsAgainstDnsDiesWhenTheAnswerOutgrowsTheReceive)
+{
+    const std::vector<unsigned char> header = {0xBE, 0xEF, 0x01, 0x00, 0, 0, 0, 0, 0, 0, 0, 0};
+    udp_counters a, b;
+    ASSERT_NO_FATAL_FAILURE(bounce(53, 53, header, &a, &b));
+    std::printf("DNS <-> DNS from 12 bytes: B answered %ld, A answered %ld\n", b.out, a.out);
+    // Answered sizes 12, 29, ..., 250: B answers the even ones, A the odd.
+    EXPECT_EQ(b.out, 8);
+    EXPECT_EQ(a.out, 7);
+    EXPECT_EQ(a.in, 8) << "A receives seven answerable datagrams and the 267-byte one";
+
+    std::vector<unsigned char> largest(255, 0);
+    std::copy(header.begin(), header.end(), largest.begin());
+    ASSERT_NO_FATAL_FAILURE(bounce(53, 53, largest, &a, &b));
+    EXPECT_EQ(b.out, 1);
+    EXPECT_EQ(a.out, 0) << "a 272-byte answer is over-long for the other probe";
+}
+
+TEST_F(ReplyLoop, EveryPairOfServicesEndsWithinThreeAnswers)
+{
+    // A 12-byte payload that is also a DNS header, so that the probe answers it.
+    const std::vector<unsigned char> payload = {0x0F, 0x0F, 0x01, 0x00, 0, 1, 0, 0, 0, 0, 0, 0};
+    for (std::uint16_t from : udp_service_ports) {
+        for (std::uint16_t to : udp_service_ports) {
+            if (from == 53 && to == 53) continue; // bounded, but longer: the test above
+            SCOPED_TRACE("from A's " + std::to_string(from) + " to B's " + std::to_string(to));
+            udp_counters a, b;
+            ASSERT_NO_FATAL_FAILURE(bounce(from, to, payload, &a, &b));
+            // Only a chain through B's port 53 can take a third step: B's
+            // probe answers A's service from port 53, A's service answers that
+            // from an ephemeral port, and the probe answers that into nothing.
+            EXPECT_LE(a.out + b.out, (from == 53 || to == 53) ? 3 : 2);
+            EXPECT_LE(a.out, 1);
+            if (to == 9) {
+                EXPECT_EQ(a.out + b.out, 0);
+            }
+        }
+    }
+    EXPECT_TRUE(velmora_alive(&run));
+    EXPECT_TRUE(velmora_alive(&other));
+    ASSERT_TRUE(velmora_alive(&other));
+    EXPECT_EQ(velmora_stop(&other), 0);
+    EXPECT_EQ(sanitizer_reports(other), "");
+    stop_cleanly();
+}

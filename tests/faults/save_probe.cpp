@@ -1,0 +1,18 @@
+// Calls save_selection once, as "&Apply changes" does, with the flags given
+// as ten digits 0/1 in record order. Its settings file is the VELMORA.CFG
+// beside this program. Exit status: save_selection's result.
+#include <cstdio>
+#include <cstring>
+
+#include "selection.h"
+
+int main(int argc, char** argv)
+{
+    if (argc != 2 || std::strlen(argv[1]) != selection_flag_count) {
+        std::fprintf(stderr, "usage: %s FLAGS (ten digits 0 or 1)\n", argv[0]);
+        return 2;
+    }
+    selection.format_version = 0; // the save sets it
+    for (int i = 0; i < selection_flag_count; ++i) selection_flag(selection, i) = argv[1][i] == '1' ? 1u : 0u;
+    return save_selection();
+}

@@ -1,0 +1,224 @@
+// Start-up with damaged files beside the program. Settings files that are
+// empty, short, of another version, a folder or unreadable are ignored as a
+// whole (nothing runs); a long one counts by its first 44 bytes. Quote files
+// that are empty, huge, all separators, without any separator, a folder or
+// missing never bring the program down; every quote sent stays within its
+// 512-byte slot.
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+
+#include "fault_fixture.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int bind_ms = 300;
+constexpr uid_t nobody = 65534;
+
+} // namespace
+
+class StartupFiles : public VelmoraFault {
+protected:
+    // Starts Velmora, lets start-up finish and returns the TCP and UDP ports
+    // that listen then.
+    void start_and_look(const velmora_setup& setup, std::vector<std::uint16_t>* tcp, std::vector<std::uint16_t>* udp)
+    {
+        ASSERT_TRUE(velmora_start(&run, setup));
+        ASSERT_TRUE(velmora_started(&run, 10000)) << "start-up did not finish, status " << run.exit_status;
+        // Listener threads started by now bind their ports within moments.
+        std::this_thread::sleep_for(std::chrono::milliseconds(bind_ms));
+        ASSERT_TRUE(velmora_alive(&run)) << "start-up ended the program, status " << run.exit_status;
+        *tcp = listening_tcp_ports();
+        *udp = bound_udp_ports();
+        std::sort(tcp->begin(), tcp->end());
+        std::sort(udp->begin(), udp->end());
+    }
+
+    // A fresh namespace and program for the next case of a test.
+    void next_case()
+    {
+        if (run.pid > 0) stop_cleanly();
+        velmora_discard(&run);
+        run = velmora_run{};
+        ASSERT_TRUE(enter_fresh_network_namespace());
+    }
+
+    // What one quote client receives, and whether the server closed.
+    std::string one_quote(bool* closed)
+    {
+        const int fd = tcp_connect(17, 3000);
+        if (fd < 0) return "(no connection)";
+        const std::string quote = tcp_read(fd, 4096, 3000, closed);
+        ::close(fd);
+        return quote;
+    }
+
+    void expect_nothing_runs(const velmora_setup& setup)
+    {
+        std::vector<std::uint16_t> tcp, udp;
+        ASSERT_NO_FATAL_FAILURE(start_and_look(setup, &tcp, &udp));
+        EXPECT_TRUE(tcp.empty()) << tcp.size() << " TCP ports listen";
+        EXPECT_TRUE(udp.empty()) << udp.size() << " UDP ports are bound";
+        stop_cleanly();
+    }
+};
+
+TEST_F(StartupFiles, SettingsThatAreIgnoredAsAWhole)
+{
+    const std::vector<unsigned char> all = all_services();
+    struct settings_case {
+        const char* name;
+        std::optional<std::vector<unsigned char>> image;
+    };
+    const settings_case cases[] = {
+        {"missing", std::nullopt},
+        {"empty", std::vector<unsigned char>{}},
+        {"one byte", std::vector<unsigned char>{0x00}},
+        {"43 bytes", std::vector<unsigned char>(all.begin(), all.end() - 1)},
+        {"version 257", settings_image(257, {1, 1, 1, 1, 1, 1, 1, 1, 0, 0})},
+        {"version 0", settings_image(0, {1, 1, 1, 1, 1, 1, 1, 1, 0, 0})},
+        {"version bytes reversed", settings_image(0x00010000, {1, 1, 1, 1, 1, 1, 1, 1, 0, 0})},
+    };
+    for (const settings_case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_NO_FATAL_FAILURE(next_case());
+        velmora_setup setup;
+        setup.settings = c.image;
+        expect_nothing_runs(setup);
+    }
+}
+
+TEST_F(StartupFiles, SettingsFileThatIsAFolder)
+{
+    velmora_setup setup;
+    setup.settings = std::nullopt;
+    setup.settings_folder = true;
+    expect_nothing_runs(setup);
+}
+
+TEST_F(StartupFiles, LongAndOddSettingsCountByTheirFirstFortyFourBytes)
+{
+    std::vector<unsigned char> long_file = settings_image(256, {1, 0, 0, 0, 0, 0, 1, 0, 0, 0});
+    for (int i = 0; i < 5000; ++i) long_file.push_back(static_cast<unsigned char>(i * 7 + 1));
+    {
+        velmora_setup setup;
+        setup.settings = long_file;
+        std::vector<std::uint16_t> tcp, udp;
+        ASSERT_NO_FATAL_FAILURE(start_and_look(setup, &tcp, &udp));
+        EXPECT_EQ(tcp, (std::vector<std::uint16_t>{7, 37}));
+        EXPECT_EQ(udp, (std::vector<std::uint16_t>{7, 37}));
+    }
+    ASSERT_NO_FATAL_FAILURE(next_case());
+    {
+        // Any non-zero word is a set flag.
+        velmora_setup setup;
+        setup.settings = settings_image(256, {2, 0, 0xFFFFFFFF, 0, 0, 0x80000000, 0, 0, 0, 0});
+        std::vector<std::uint16_t> tcp, udp;
+        ASSERT_NO_FATAL_FAILURE(start_and_look(setup, &tcp, &udp));
+        EXPECT_EQ(tcp, (std::vector<std::uint16_t>{7, 13, 23}));
+        EXPECT_EQ(udp, (std::vector<std::uint16_t>{7, 13}));
+        stop_cleanly();
+    }
+}
+
+TEST_F(StartupFiles, UnreadableSettingsFile)
+{
+    // Root reads any file whatever its mode, so the program runs as nobody;
+    // this namespace lets nobody bind the low ports.
+    {
+        std::ofstream sysctl("/proc/sys/net/ipv4/ip_unprivileged_port_start");
+        sysctl << "0\n";
+    }
+    {
+        // The same file readable: nobody can start every service.
+        velmora_setup setup;
+        setup.user = nobody;
+        std::vector<std::uint16_t> tcp, udp;
+        ASSERT_NO_FATAL_FAILURE(start_and_look(setup, &tcp, &udp));
+        ASSERT_EQ(tcp, tcp_service_ports) << "as nobody, with a readable file";
+        stop_cleanly();
+    }
+    ASSERT_NO_FATAL_FAILURE(next_case());
+    {
+        std::ofstream sysctl("/proc/sys/net/ipv4/ip_unprivileged_port_start");
+        sysctl << "0\n";
+    }
+    velmora_setup setup;
+    setup.user = nobody;
+    setup.settings_mode = 0;
+    expect_nothing_runs(setup);
+}
+
+TEST_F(StartupFiles, AwkwardQuoteFiles)
+{
+    std::string huge;
+    huge.reserve(10u << 20);
+    for (int i = 0; huge.size() < (10u << 20); ++i) huge += "Quote number " + std::to_string(i) + " of many.\r\n%\r\n";
+    std::string huge_without_separator(10u << 20, 'w');
+    for (std::size_t i = 80; i < huge_without_separator.size(); i += 81) huge_without_separator[i] = '\n';
+
+    struct quote_case {
+        const char* name;
+        std::string text;
+        std::size_t exact_length; // every quote has this length; SIZE_MAX: any up to 512
+    };
+    const quote_case cases[] = {
+        {"empty", "", 0},
+        {"10 MB of quotes", huge, SIZE_MAX},
+        {"10 MB without a separator", huge_without_separator, 512},
+        {"1 MB of separators", std::string(1u << 20, '%'), 0},
+        {"NUL bytes only", std::string(4096, '\0'), 0},
+        {"text without a separator", "One quote\nand no more", 22},
+    };
+    for (const quote_case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_NO_FATAL_FAILURE(next_case());
+        velmora_setup setup;
+        setup.settings = settings_image(256, {0, 0, 0, 1, 0, 0, 0, 0, 0, 0});
+        setup.quotes = c.text;
+        ASSERT_NO_FATAL_FAILURE(start(setup, {17}, {}));
+        for (int client = 0; client < 10; ++client) {
+            bool closed = false;
+            const std::string quote = one_quote(&closed);
+            EXPECT_TRUE(closed) << "the server did not close";
+            EXPECT_LE(quote.size(), 512u);
+            if (c.exact_length != SIZE_MAX) {
+                EXPECT_EQ(quote.size(), c.exact_length);
+            }
+            EXPECT_EQ(quote.find('%'), std::string::npos);
+        }
+        stop_cleanly();
+    }
+}
+
+TEST_F(StartupFiles, QuoteFileThatIsAFolderOrMissing)
+{
+    {
+        // A folder opens but cannot be read: no quotes, so empty ones are sent.
+        velmora_setup setup;
+        setup.settings = settings_image(256, {1, 0, 0, 1, 0, 0, 0, 0, 0, 0});
+        setup.quotes = std::nullopt;
+        setup.quotes_folder = true;
+        ASSERT_NO_FATAL_FAILURE(start(setup, {7, 17}, {7}));
+        bool closed = false;
+        EXPECT_EQ(one_quote(&closed), "");
+        EXPECT_TRUE(closed);
+        EXPECT_EQ(probe_tcp(7), "");
+        stop_cleanly();
+    }
+    ASSERT_NO_FATAL_FAILURE(next_case());
+    velmora_setup setup;
+    setup.settings = settings_image(256, {1, 0, 0, 1, 0, 0, 0, 0, 0, 0});
+    setup.quotes = std::nullopt;
+    std::vector<std::uint16_t> tcp, udp;
+    ASSERT_NO_FATAL_FAILURE(start_and_look(setup, &tcp, &udp));
+    EXPECT_EQ(tcp, (std::vector<std::uint16_t>{7})) << "port 17 opened without a quote file";
+    EXPECT_NE(velmora_errors(run).find("VESK Error: Quote of the day File >VESK.TXT< not found !"), std::string::npos);
+    EXPECT_EQ(probe_tcp(7), "");
+    stop_cleanly();
+}
