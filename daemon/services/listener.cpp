@@ -72,7 +72,11 @@ void run_tcp_listener(const tcp_listener_spec& spec)
         }
         failures_in_a_row = 0;
         std::printf("Executing server thread for %d\n", static_cast<int>(connection));
-        if (spec.box_before_session) message_box(global_text, "TCP");
+        if (spec.box_before_session) {
+            char text[global_text_size];
+            global_text_copy(text, sizeof text);
+            message_box(text, "TCP");
+        }
         if (!thread_start(spec.session, thread_argument(connection), thread_default_stack)) net_close(connection);
     }
 }

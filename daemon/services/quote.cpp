@@ -16,9 +16,12 @@ quote_table quotes;
 // Loads VESK.TXT from beside the executable; false when it cannot be opened.
 bool load_quote_file()
 {
-    module_path(global_text, module_path_limit);
-    build_sibling_path(global_text, module_path_separator, "VESK.TXT", global_text, global_text_size);
-    const int fd = file_open_read(global_text);
+    // Built in a buffer of its own: other threads use the shared one now.
+    char path[global_text_size];
+    module_path(path, module_path_limit);
+    build_sibling_path(path, module_path_separator, "VESK.TXT", path, sizeof path);
+    global_text_store(path);
+    const int fd = file_open_read(path);
     if (fd < 0) return false;
     quote_begin(&quotes);
     // Read in blocks, fed byte by byte: the same bytes as one read per byte.

@@ -47,8 +47,13 @@ int selection_from_image(const unsigned char* image, std::size_t size, ServiceSe
 
 const char* settings_file_path()
 {
-    module_path(global_text, module_path_limit);
-    return build_sibling_path(global_text, module_path_separator, "VELMORA.CFG", global_text, global_text_size);
+    // Built here and then shown in the shared buffer: listeners may be using
+    // that one at the same moment. Only the main thread comes here.
+    static char path[global_text_size];
+    module_path(path, module_path_limit);
+    build_sibling_path(path, module_path_separator, "VELMORA.CFG", path, sizeof path);
+    global_text_store(path);
+    return path;
 }
 
 int load_selection()

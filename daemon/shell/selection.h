@@ -36,7 +36,8 @@ void selection_to_image(const ServiceSelection& record, unsigned char out[select
 // is and the result is 0. Otherwise the record takes the image and 1 results.
 int selection_from_image(const unsigned char* image, std::size_t size, ServiceSelection* record);
 
-// Builds the settings file's path in the global text buffer and returns it.
+// Builds the settings file's path, leaves a copy in the global text buffer
+// (what the port-53 box shows) and returns it.
 const char* settings_file_path();
 
 // Fills `selection` from the settings file; 1 when a whole record of this
