@@ -86,6 +86,7 @@ int measure_burst(const options& o, const target& t)
     const int ep = ::epoll_create1(EPOLL_CLOEXEC);
     std::vector<client> clients(static_cast<size_t>(o.count));
     counts n;
+    report_start();
     const double begin = now_seconds();
     long open_failures = 0;
     for (size_t i = 0; i < clients.size(); ++i) {

@@ -17,6 +17,7 @@ int measure_chargen(const options& o, const target& t)
     long bytes = 0;
     long reads = 0;
     bool closed = false;
+    report_start();
     const double begin = now_seconds();
     const double end = begin + o.seconds;
     double now = begin;

@@ -84,6 +84,7 @@ int measure_daytime_rate(const options& o, const target& t)
     const int ep = ::epoll_create1(EPOLL_CLOEXEC);
     std::vector<loop> loops(static_cast<size_t>(o.connections));
     counts c;
+    report_start();
     const double begin = now_seconds();
     const double end = begin + o.seconds;
     for (size_t i = 0; i < loops.size(); ++i) start(loops[i], ep, i, t, c);

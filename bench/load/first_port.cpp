@@ -50,6 +50,7 @@ int measure_first_port(const options& o, const target& t)
     std::vector<char*> arguments;
     for (const std::string& a : o.command) arguments.push_back(const_cast<char*>(a.c_str()));
     arguments.push_back(nullptr);
+    report_start();
     const double begin = now_seconds();
     const pid_t child = ::fork();
     if (child == 0) {

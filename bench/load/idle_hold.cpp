@@ -53,6 +53,7 @@ int measure_idle(const options& o, const target& t)
     const memory before = sample(o.pid);
     const int ep = ::epoll_create1(EPOLL_CLOEXEC);
     std::vector<client> clients(static_cast<size_t>(o.count));
+    report_start();
     const double begin = now_seconds();
     const double end = begin + o.seconds;
     size_t next = 0;

@@ -48,6 +48,8 @@ int pending_error(int fd);
 // Raises the soft and hard limit on open files to at least `wanted`.
 bool raise_open_files(long wanted);
 
+// Marks the start of a measure, for the CPU load that report() adds.
+void report_start();
 // One result line: "RESULT measure=M value=V unit=U key=value...".
 void report(const std::string& measure, double value, const std::string& unit, const std::string& details);
 

@@ -87,6 +87,7 @@ int measure_tcp_echo(const options& o, const target& t)
         ::epoll_ctl(ep, EPOLL_CTL_ADD, connections[i].fd, &e);
     }
     totals sum;
+    report_start();
     const double start = now_seconds();
     const double end = start + o.seconds;
     for (connection& c : connections)
