@@ -80,9 +80,32 @@ const unsigned char chargen_ring[chargen_ring_size] = {
 
 int chargen_next_counter(int counter) { return (counter + 1) % 95; }
 
+namespace {
+
+// The ring twice over, so that any 72 characters of it starting anywhere
+// are one straight copy: a line costs one memcpy instead of 72 divisions,
+// which shows in the chargen stream rate (one line per send).
+struct doubled_ring {
+    unsigned char bytes[2 * chargen_ring_size];
+};
+
+const doubled_ring& ring_twice()
+{
+    static const doubled_ring twice = [] {
+        doubled_ring r{};
+        std::memcpy(r.bytes, chargen_ring, chargen_ring_size);
+        std::memcpy(r.bytes + chargen_ring_size, chargen_ring, chargen_ring_size);
+        return r;
+    }();
+    return twice;
+}
+
+} // namespace
+
 void chargen_fill_line(int counter, unsigned char line[chargen_line_size])
 {
-    for (int j = 0; j < 72; ++j) line[j] = chargen_ring[(counter + j) % chargen_ring_size];
+    static_assert(72 <= chargen_ring_size, "a line's characters fit in one turn of the ring");
+    std::memcpy(line, ring_twice().bytes + counter % chargen_ring_size, 72);
     line[72] = '\r';
     line[73] = '\n';
 }
