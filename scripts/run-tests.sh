@@ -9,6 +9,18 @@ cmake --preset asan >/dev/null
 cmake --build --preset asan -j "$jobs"
 ctest --preset asan -j "$jobs"
 
+# Fuzz smoke: each libFuzzer target for 15 seconds from its stored corpus.
+sh tests/fuzz/run.sh 15
+
+# ThreadSanitizer: the fault tests that hit a running Velmora with concurrent
+# connections (label "threaded") and the integration suites. Only what they
+# need is built.
+cmake --preset tsan >/dev/null
+cmake --build --preset tsan -j "$jobs" --target velmora velmora_fault_tests velmora_save_probe \
+  $(cmake --build --preset tsan --target help | sed -n 's/^\(velmora_[a-z0-9_]*_it\):.*/\1/p')
+ctest --preset tsan -j "$jobs" -L threaded
+ctest --preset tsan -j "$jobs" -R '^integration\.'
+
 # The benchmark's smoke run: about a second per measure, Velmora and the
 # minimal echo loop only. It proves that every measure works; figures never fail it.
 sh bench/compare.sh --smoke
