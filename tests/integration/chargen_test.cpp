@@ -99,19 +99,6 @@ TEST_F(Chargen, TcpClientDataChangesNothing)
     for (int k = 1; k <= 10; ++k) EXPECT_EQ(stream.substr(74u * (k - 1), 74), expected_line(k)) << k;
 }
 
-TEST_F(Chargen, TcpConnectionsEachStartAtTheFirstLine)
-{
-    int clients[3];
-    for (int& c : clients) {
-        c = tcp_connect(19);
-        ASSERT_GE(c, 0);
-    }
-    for (int c : clients) {
-        EXPECT_EQ(read_exactly(c, 74, 3s), expected_line(1));
-        close_with_reset(c);
-    }
-}
-
 TEST_F(Chargen, UdpRepliesFromTheRingWithTheClockDrawnLength)
 {
     const int u = udp_socket();

@@ -144,13 +144,3 @@ TEST_F(EchoDiscard, TcpDiscardSendsNothingAndClosesOnlyAfterTheClient)
     EXPECT_TRUE(closed);
     ::close(c);
 }
-
-TEST_F(EchoDiscard, TcpDiscardKeepsAnIdleClient)
-{
-    const int c = tcp_connect(9);
-    ASSERT_GE(c, 0);
-    EXPECT_FALSE(readable_within(c, 1s));
-    ASSERT_TRUE(send_all(c, "late"));
-    EXPECT_FALSE(readable_within(c, 200ms));
-    ::close(c);
-}

@@ -62,23 +62,6 @@ TEST(ChargenLines, Lines94And95AreTheSameAnd96RepeatsTheFirst)
     EXPECT_EQ(line_number(95 + 40), line_number(40));
 }
 
-TEST(ChargenLines, EveryLineIs72RingCharactersThenCrLf)
-{
-    const std::string ring = expected_ring();
-    int counter = 0;
-    for (int k = 1; k <= 200; ++k) {
-        counter = chargen_next_counter(counter);
-        ASSERT_GE(counter, 0);
-        ASSERT_LE(counter, 94);
-        unsigned char line[chargen_line_size];
-        chargen_fill_line(counter, line);
-        const int start = (k % 95) % 94;
-        for (int j = 0; j < 72; ++j) ASSERT_EQ(line[j], ring[(start + j) % 94]) << "line " << k << " pos " << j;
-        EXPECT_EQ(line[72], '\r');
-        EXPECT_EQ(line[73], '\n');
-    }
-}
-
 TEST(ChargenUdp, ReplyBufferRunsRoundTheRingFromItsStart)
 {
     const std::string ring = expected_ring();

@@ -39,15 +39,6 @@ TEST(Daytime, AsctimeLayoutWithSpacePaddedDay)
     EXPECT_EQ(daytime(2005, 6, 4, 9, 30, 0, 1), "Mon Jul  4 09:30:00 2005\n");
 }
 
-TEST(Daytime, EveryNameIsTheFixedEnglishOne)
-{
-    const char* days[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
-    const char* months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-    for (int d = 0; d < 7; ++d) EXPECT_EQ(daytime(2026, 0, 15, 1, 2, 3, d).substr(0, 4), std::string(days[d]) + " ");
-    for (int m = 0; m < 12; ++m)
-        EXPECT_EQ(daytime(2026, m, 15, 1, 2, 3, 0).substr(4, 4), std::string(months[m]) + " ");
-}
-
 // The same text as the C library's asctime gives for a run of real dates.
 TEST(Daytime, AgreesWithAsctimeAcrossYears)
 {
@@ -99,19 +90,4 @@ TEST(Random, ThreadSeedIsSetExplicitly)
     EXPECT_EQ(random_next(), 28322);
     random_seed(1);
     EXPECT_EQ(random_next(), 16838);
-}
-
-TEST(Random, StaysWithinFifteenBits)
-{
-    std::uint32_t seed = 0xDEADBEEF;
-    int lowest = 32767, highest = 0;
-    for (int i = 0; i < 200000; ++i) {
-        const int r = random_next(&seed);
-        ASSERT_GE(r, 0);
-        ASSERT_LE(r, 32767);
-        lowest = std::min(lowest, r);
-        highest = std::max(highest, r);
-    }
-    EXPECT_EQ(lowest, 0);
-    EXPECT_EQ(highest, 32767);
 }

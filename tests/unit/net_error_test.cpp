@@ -28,17 +28,6 @@ TEST(NetError, ErrnoValuesMapToWinsockNumbers)
     EXPECT_EQ(net_error_from_errno(0), 0);
 }
 
-TEST(NetError, NamedNumbersAgreeWithTheTable)
-{
-    EXPECT_EQ(net_error_from_errno(EADDRINUSE), net_error_address_in_use);
-    EXPECT_EQ(net_error_from_errno(ECONNREFUSED), net_error_refused);
-    EXPECT_EQ(net_error_from_errno(EACCES), net_error_access_denied);
-    EXPECT_EQ(net_error_from_errno(EMSGSIZE), net_error_message_size);
-    EXPECT_EQ(net_error_from_errno(EMFILE), net_error_too_many_files);
-    EXPECT_EQ(net_error_from_errno(ENOBUFS), net_error_no_buffers);
-    EXPECT_EQ(net_error_from_errno(ECONNRESET), net_error_connection_reset);
-}
-
 // The same numbers come out of real failing calls on loopback.
 TEST(NetError, RealFailuresReportWinsockNumbers)
 {

@@ -52,12 +52,6 @@ TEST(QuoteFile, DrawsSpreadOverTheSlotsWithDivisor32767)
     EXPECT_EQ(quote_pick(20000, 299), 182);
 }
 
-TEST(QuoteFile, FirstDrawAfterTickSeedPicksTheSlot)
-{
-    std::uint32_t seed = 1000;
-    EXPECT_EQ(quote_pick(random_next(&seed), 10), 8);
-}
-
 TEST(QuoteFile, LoneLineFeedsGetACarriageReturnBehind)
 {
     const auto table = loaded("a\nb\n%\nc");

@@ -34,13 +34,6 @@ telnet_session_state echoing() { return feed({IAC, DO, ECHO}).after; }
 
 } // namespace
 
-TEST(TelnetParser, StartsInDataWithEchoOff)
-{
-    const telnet_session_state fresh;
-    EXPECT_EQ(fresh.state, telnet_state::data);
-    EXPECT_FALSE(fresh.echo_on);
-}
-
 TEST(TelnetParser, DataWithoutEchoSendsNothing)
 {
     const run_result r = feed({'a', 'b', 'c', '\r', '\n', 0});
