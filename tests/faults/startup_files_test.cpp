@@ -3,7 +3,8 @@
 // whole (nothing runs); a long one counts by its first 44 bytes. Quote files
 // that are empty, huge, all separators, without any separator, a folder or
 // missing never bring the program down; every quote sent stays within its
-// 512-byte slot.
+// 512-byte slot. Pipes and devices in place of either file are not files:
+// start-up must neither wait on them nor read them for ever.
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
@@ -98,6 +99,21 @@ TEST_F(StartupFiles, SettingsFileThatIsAFolder)
     velmora_setup setup;
     setup.settings = std::nullopt;
     setup.settings_folder = true;
+    expect_nothing_runs(setup);
+}
+
+TEST_F(StartupFiles, SettingsFileThatIsAPipeOrADevice)
+{
+    // Opening a pipe for reading waits for a writer: start-up must not.
+    velmora_setup setup;
+    setup.settings = std::nullopt;
+    setup.prepare = [](const std::string& folder) { return ::mkfifo((folder + "/VELMORA.CFG").c_str(), 0644) == 0; };
+    expect_nothing_runs(setup);
+
+    ASSERT_NO_FATAL_FAILURE(next_case());
+    setup.prepare = [](const std::string& folder) {
+        return ::symlink("/dev/zero", (folder + "/VELMORA.CFG").c_str()) == 0;
+    };
     expect_nothing_runs(setup);
 }
 
@@ -196,29 +212,48 @@ TEST_F(StartupFiles, AwkwardQuoteFiles)
     }
 }
 
-TEST_F(StartupFiles, QuoteFileThatIsAFolderOrMissing)
+TEST_F(StartupFiles, QuoteFileThatIsAPipeOrADevice)
 {
-    {
-        // A folder opens but cannot be read: no quotes, so empty ones are sent.
+    // A pipe would hold the quote listener in its open for ever, and an
+    // endless device (NUL bytes are skipped) in its loading; neither is a
+    // quote file.
+    const std::function<bool(const std::string&)> odd_files[] = {
+        [](const std::string& folder) { return ::mkfifo((folder + "/VESK.TXT").c_str(), 0644) == 0; },
+        [](const std::string& folder) { return ::symlink("/dev/zero", (folder + "/VESK.TXT").c_str()) == 0; },
+    };
+    for (const auto& odd_file : odd_files) {
+        ASSERT_NO_FATAL_FAILURE(next_case());
         velmora_setup setup;
         setup.settings = settings_image(256, {1, 0, 0, 1, 0, 0, 0, 0, 0, 0});
         setup.quotes = std::nullopt;
-        setup.quotes_folder = true;
-        ASSERT_NO_FATAL_FAILURE(start(setup, {7, 17}, {7}));
-        bool closed = false;
-        EXPECT_EQ(one_quote(&closed), "");
-        EXPECT_TRUE(closed);
+        setup.prepare = odd_file;
+        std::vector<std::uint16_t> tcp, udp;
+        ASSERT_NO_FATAL_FAILURE(start_and_look(setup, &tcp, &udp));
+        EXPECT_EQ(tcp, (std::vector<std::uint16_t>{7}));
+        EXPECT_NE(velmora_errors(run).find("VESK Error: Quote of the day File >VESK.TXT< not found !"),
+                  std::string::npos);
         EXPECT_EQ(probe_tcp(7), "");
         stop_cleanly();
     }
-    ASSERT_NO_FATAL_FAILURE(next_case());
-    velmora_setup setup;
-    setup.settings = settings_image(256, {1, 0, 0, 1, 0, 0, 0, 0, 0, 0});
-    setup.quotes = std::nullopt;
-    std::vector<std::uint16_t> tcp, udp;
-    ASSERT_NO_FATAL_FAILURE(start_and_look(setup, &tcp, &udp));
-    EXPECT_EQ(tcp, (std::vector<std::uint16_t>{7})) << "port 17 opened without a quote file";
-    EXPECT_NE(velmora_errors(run).find("VESK Error: Quote of the day File >VESK.TXT< not found !"), std::string::npos);
-    EXPECT_EQ(probe_tcp(7), "");
-    stop_cleanly();
+}
+
+TEST_F(StartupFiles, QuoteFileThatIsAFolderOrMissing)
+{
+    // A folder is no quote file either, as on Windows, where it cannot be
+    // opened as a file at all.
+    for (const bool folder : {true, false}) {
+        SCOPED_TRACE(folder ? "a folder" : "missing");
+        ASSERT_NO_FATAL_FAILURE(next_case());
+        velmora_setup setup;
+        setup.settings = settings_image(256, {1, 0, 0, 1, 0, 0, 0, 0, 0, 0});
+        setup.quotes = std::nullopt;
+        setup.quotes_folder = folder;
+        std::vector<std::uint16_t> tcp, udp;
+        ASSERT_NO_FATAL_FAILURE(start_and_look(setup, &tcp, &udp));
+        EXPECT_EQ(tcp, (std::vector<std::uint16_t>{7})) << "port 17 opened without a quote file";
+        EXPECT_NE(velmora_errors(run).find("VESK Error: Quote of the day File >VESK.TXT< not found !"),
+                  std::string::npos);
+        EXPECT_EQ(probe_tcp(7), "");
+        stop_cleanly();
+    }
 }

@@ -101,6 +101,7 @@ bool velmora_start(velmora_run* run, const velmora_setup& setup)
     if (setup.settings && ::chmod((folder / "VELMORA.CFG").c_str(), setup.settings_mode) != 0) return false;
     if (setup.settings_folder && !fs::create_directory(folder / "VELMORA.CFG", error)) return false;
     if (setup.quotes_folder && !fs::create_directory(folder / "VESK.TXT", error)) return false;
+    if (setup.prepare && !setup.prepare(run->folder)) return false;
 
     const std::string program = (folder / "velmora").string();
     const int errors_fd = ::open((folder / "stderr.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);

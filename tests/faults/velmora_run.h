@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <sys/types.h>
@@ -21,6 +22,7 @@ struct velmora_setup {
     bool settings_folder = false;  // a folder named VELMORA.CFG instead of the file
     bool quotes_folder = false;    // a folder named VESK.TXT instead of the file
     unsigned settings_mode = 0644; // the settings file's permissions
+    std::function<bool(const std::string& folder)> prepare; // anything else, before the start
     long descriptor_limit = 0; // RLIMIT_NOFILE for Velmora; 0 keeps the test's own
     uid_t user = 0;            // 0: as the test runs; else this user and its group
     std::string network_namespace; // a name under /run/netns, or empty for the caller's
