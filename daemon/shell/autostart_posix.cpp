@@ -24,14 +24,14 @@ const char link_path[] = "/etc/systemd/system/multi-user.target.wants/velmora.se
 // control characters: such a path cannot be started at boot at all.
 bool exec_start_word(const char* path, std::string* word)
 {
-    *word = "\"";
+    word->assign(1, '"');
     for (const char* p = path; *p != '\0'; ++p) {
         const unsigned char c = static_cast<unsigned char>(*p);
         if (c < 0x20 || c == 0x7f || c == '"' || c == '\'' || c == '\\') return false;
-        if (c == '%') *word += '%';
-        *word += *p;
+        if (c == '%') word->push_back('%');
+        word->push_back(*p);
     }
-    *word += '"';
+    word->push_back('"');
     return true;
 }
 

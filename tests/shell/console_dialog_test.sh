@@ -39,7 +39,7 @@ check() {
   fi
 }
 
-pane=velmora
+pane=velmora:main
 screen() { tm capture-pane -p -t "$pane"; }
 on_screen() { screen | grep -F -q -- "$1"; }
 # Waits up to $2 tenths of a second (default 50) for a text on the screen.
@@ -105,16 +105,35 @@ readable_screen() {
 }
 
 pane_pid() { tm display -p -t "$pane" '#{pane_pid}'; }
-pane_dead() { [ "$(tm display -p -t "$pane" '#{pane_dead}')" = 1 ]; }
-wait_dead() {
+# Each case runs Velmora under a shell in its own tmux window; the shell
+# notes the terminal's modes before and after, and the exit status.
+start_case() {
+  name=$1
+  command="stty -g > '$scratch/$name.before'; '$program'; echo \$? > '$scratch/$name.status'; stty -g > '$scratch/$name.after'; sleep 60"
+  if [ "$name" = main ]; then
+    tm -f /dev/null new-session -d -s velmora -n main -x 80 -y 24 sh -c "$command"
+  else
+    tm new-window -d -t velmora: -n "$name" sh -c "$command"
+  fi
+  pane=velmora:$name
+  pid=
   tries=50
-  while [ "$tries" -gt 0 ]; do
-    if pane_dead; then return 0; fi
+  while [ "$tries" -gt 0 ] && [ -z "$pid" ]; do
+    pid=$(ps -o pid= --ppid "$(pane_pid)" | tr -d ' ' | head -n 1)
     tries=$((tries - 1))
     sleep 0.1
   done
-  return 1
 }
+finished() {
+  tries=50
+  while [ "$tries" -gt 0 ] && [ ! -s "$scratch/$1.after" ]; do
+    tries=$((tries - 1))
+    sleep 0.1
+  done
+  [ -s "$scratch/$1.after" ]
+}
+status_of() { cat "$scratch/$1.status"; }
+modes_restored() { cmp -s "$scratch/$1.before" "$scratch/$1.after"; }
 cmdline_has_wait() { tr '\0' ' ' < "/proc/$1/cmdline" | grep -q ' WAIT'; }
 wait_restart() {
   tries=50
@@ -132,9 +151,9 @@ hint="press Enter to open the control dialog"
 #     echo discard daytime quote chargen telnet time dns service autostart
 write_cfg 1 0 0 0 0 0 0 1 0 0
 original_cfg=$(cfg_hex)
-tm -f /dev/null new-session -d -s velmora -x 80 -y 24 env "$program" \; set-option -w -t velmora remain-on-exit on
+start_case main
 check "the hint line shows once start-up is over" wait_for "$hint"
-pid=$(pane_pid)
+check "Velmora runs in the terminal" [ -n "$pid" ]
 check "the echo service runs" wait_port 7 30
 check "the discard service does not" port_closed 9
 
@@ -222,7 +241,7 @@ keys Space
 check "the second shared mnemonic reaches AutoStart" wait_for "[x] AutoStart"
 keys a
 check "Apply replaces the process image with WAIT" wait_restart "$pid"
-check "in the same process" [ "$(pane_pid)" = "$pid" ]
+check "in the same process" [ "$(ps -o pid= --ppid "$(pane_pid)" | tr -d ' ')" = "$pid" ]
 check "the old ports are free during the pause" port_closed 7
 check "the dialog is gone from the screen" wait_gone "[x] Echo (Port 7, TCP/UDP)"
 check "the settings file holds the boxes, DNS kept, and its tail" \
@@ -253,8 +272,9 @@ chmod a+x "$program"
 keys Enter
 check "the dialog opens" wait_for "[x] Discard (Port 9, TCP/UDP)"
 keys x
-check "Stop ends the program" wait_dead
-check "with status 0" [ "$(tm display -p -t "$pane" '#{pane_dead_status}')" = 0 ]
+check "Stop ends the program" finished main
+check "with status 0" [ "$(status_of main)" = 0 ]
+check "the terminal modes are restored" modes_restored main
 check "the terminal shows its own lines again" on_screen "Starting Service Threads"
 check "the dialog is gone" wait_gone "[ Apply changes ]" 1
 check "its ports are released" port_closed 9
@@ -262,37 +282,24 @@ check "its ports are released" port_closed 9
 # --- Signals while the dialog is up end the program normally and restore
 #     the terminal's modes.
 run_signal_case() {
-  name=$1
-  pane=velmora:$name
-  tm new-window -d -t velmora: -n "$name" sh -c "stty -g > '$scratch/$name.before'; '$program'; echo \$? > '$scratch/$name.status'; stty -g > '$scratch/$name.after'; sleep 30"
-  check "$name: the hint shows" wait_for "$hint"
+  start_case "$1"
+  check "$1: the hint shows" wait_for "$hint"
   keys Enter
-  check "$name: the dialog opens" wait_for "[ Apply changes ]"
-}
-finished() {
-  tries=50
-  while [ "$tries" -gt 0 ] && [ ! -s "$scratch/$1.after" ]; do
-    tries=$((tries - 1))
-    sleep 0.1
-  done
-  [ -s "$scratch/$1.after" ]
+  check "$1: the dialog opens" wait_for "[ Apply changes ]"
 }
 
 run_signal_case interrupt
 keys C-c
 check "interrupt: Ctrl-C in the dialog ends the program" finished interrupt
-check "interrupt: with status 0" [ "$(cat "$scratch/interrupt.status")" = 0 ]
-check "interrupt: the terminal modes are restored" cmp -s "$scratch/interrupt.before" "$scratch/interrupt.after"
+check "interrupt: with status 0" [ "$(status_of interrupt)" = 0 ]
+check "interrupt: the terminal modes are restored" modes_restored interrupt
 check "interrupt: the dialog is gone" wait_gone "[ Apply changes ]"
 
 run_signal_case terminate
-shell_pid=$(pane_pid)
-child=$(ps -o pid= --ppid "$shell_pid" | tr -d ' ' | head -n 1)
-check "terminate: the program runs under the pane's shell" [ -n "$child" ]
-kill -TERM "$child"
+kill -TERM "$pid"
 check "terminate: SIGTERM with the dialog up ends the program" finished terminate
-check "terminate: with status 0" [ "$(cat "$scratch/terminate.status")" = 0 ]
-check "terminate: the terminal modes are restored" cmp -s "$scratch/terminate.before" "$scratch/terminate.after"
+check "terminate: with status 0" [ "$(status_of terminate)" = 0 ]
+check "terminate: the terminal modes are restored" modes_restored terminate
 check "terminate: the dialog is gone" wait_gone "[ Apply changes ]"
 
 # --- No terminal on standard input (systemd): no hint, no dialog.

@@ -86,26 +86,6 @@ TEST(ConsoleLayout, ControlsSitInTheFramesTheTemplatePutsThemIn)
     EXPECT_EQ(services.bottom, options.top);
 }
 
-TEST(ConsoleLayout, TemplateOrderIsKeptTopToBottomAndLeftToRight)
-{
-    int last_row = -1;
-    for (int id : {101, 102, 103, 104, 105, 106}) {
-        const int row = text_span(maindlg_controls[index_of(id)]).row;
-        EXPECT_GT(row, last_row) << id;
-        last_row = row;
-    }
-    cell_span telnet_note{};
-    for (const template_control& control : maindlg_controls)
-        if (control.kind == control_kind::static_text) telnet_note = text_span(control);
-    EXPECT_GT(telnet_note.row, text_span(maindlg_controls[index_of(106)]).row);
-    EXPECT_LT(telnet_note.row, text_span(maindlg_controls[index_of(115)]).row);
-    EXPECT_LT(text_span(maindlg_controls[index_of(115)]).row, text_span(maindlg_controls[index_of(114)]).row);
-    EXPECT_EQ(text_span(maindlg_controls[index_of(110)]).row, text_span(maindlg_controls[index_of(116)]).row);
-    EXPECT_LT(text_span(maindlg_controls[index_of(110)]).last_col, text_span(maindlg_controls[index_of(116)]).first_col);
-    EXPECT_LT(text_span(maindlg_controls[index_of(109)]).last_col, text_span(maindlg_controls[index_of(108)]).first_col);
-    EXPECT_LT(text_span(maindlg_controls[index_of(108)]).row, text_span(maindlg_controls[index_of(112)]).row);
-}
-
 TEST(ConsoleLabels, AmpersandsMarkTheNextLetterAndDoubledOnesStandForThemselves)
 {
     const plain_label discard = parse_label("&Di&scard (Port 9, TCP/UDP)");
