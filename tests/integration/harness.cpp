@@ -68,6 +68,18 @@ int remaining_ms(clock_type::time_point deadline)
     return left < 0 ? 0 : static_cast<int>(left);
 }
 
+// Every scratch folder made, removed at exit also when a test stopped
+// half-way.
+std::vector<std::string> scratch_folders;
+
+void remove_all_scratch()
+{
+    for (const std::string& folder : scratch_folders) {
+        std::error_code ignored;
+        std::filesystem::remove_all(folder, ignored);
+    }
+}
+
 } // namespace
 
 velmora_run make_scratch()
@@ -75,6 +87,8 @@ velmora_run make_scratch()
     char pattern[] = "/tmp/velmora-it-XXXXXX";
     velmora_run run;
     if (::mkdtemp(pattern) == nullptr) return run;
+    if (scratch_folders.empty()) std::atexit(remove_all_scratch);
+    scratch_folders.emplace_back(pattern);
     run.folder = pattern;
     run.program = run.folder + "/velmora";
     // VELMORA_UNDER_TEST runs the same tests against another build.
