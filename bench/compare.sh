@@ -59,7 +59,7 @@ available="velmora mini"
 if [ "$needs_peers" = 1 ]; then
   echo "compare: fetching peers into $PEERS" >&2
   bench/fetch_peers.sh "$PEERS" >"$scratch/peers.txt" || true
-  available="$available $(awk '$3 == "ok" {print $2}' "$scratch/peers.txt")"
+  available="$available $(awk '$3 == "ok" {print $2}' "$scratch/peers.txt" | tr '\n' ' ')"
 fi
 chosen=""
 for s in $servers; do
