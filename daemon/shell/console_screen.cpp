@@ -68,7 +68,7 @@ void draw_check_box(const template_control& control, bool checked, bool focused,
 {
     const cell_span span = text_span(control);
     const attr_t base = control_attributes(control, false);
-    mvaddstr(row + span.row, col + span.first_col, "");
+    move(row + span.row, col + span.first_col);
     attrset(base);
     addstr(checked ? "[x] " : "[ ] ");
     attrset(A_NORMAL);
