@@ -31,6 +31,8 @@ pid_t spawn(const std::string& program, const std::vector<std::string>& argument
 
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
+    // Never a terminal on standard input: Velmora would open its console dialog.
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_adddup2(&actions, output_fd, STDOUT_FILENO);
     if (error_fd >= 0) posix_spawn_file_actions_adddup2(&actions, error_fd, STDERR_FILENO);
     pid_t pid = -1;
