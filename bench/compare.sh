@@ -10,17 +10,20 @@
 # Options: --seconds S, --runs N, --servers "velmora mini xinetd ...",
 #          --out FILE, --note TEXT (added to the results), --no-build (use
 #          the programs already in build/bench-release), --velmora PATH
-#          (measure that velmora program instead of the one built here).
+#          (measure that velmora program instead of the one built here),
+#          --build-dir DIR (use the programs of another build tree, unbuilt;
+#          the test run's smoke uses the sanitizer build it has just made).
 set -eu
 cd "$(dirname "$0")/.."
 root=$(pwd)
 
-seconds=5 runs=3 smoke=0 note="" build=1
+seconds=5 runs=3 smoke=0 note="" build=1 build_dir=build/bench-release
 servers="velmora mini xinetd openbsd-inetd inetutils-inetd dnsmasq"
 out="$root/bench/RESULTS.md"
 while [ $# -gt 0 ]; do
   case $1 in
     --no-build) build=0 ;;
+    --build-dir) build_dir=$2 build=0; shift ;;
     --velmora) export VELMORA_BIN=$2; shift ;;
     --smoke) smoke=1 seconds=1 runs=1 servers="velmora mini" out="" ;;
     --seconds) seconds=$2; shift ;;
@@ -36,7 +39,8 @@ done
 scratch=${VELMORA_BENCH_SCRATCH:-/tmp/velmora-bench}
 mkdir -p "$scratch/work"
 [ -n "$out" ] || out="$scratch/SMOKE.md"
-export BUILD="$root/build/bench-release" PEERS="$scratch/peers" WORK_ROOT="$scratch/work"
+case $build_dir in /*) ;; *) build_dir="$root/$build_dir" ;; esac
+export BUILD="$build_dir" PEERS="$scratch/peers" WORK_ROOT="$scratch/work"
 if [ "$smoke" = 1 ]; then export IDLE_COUNT=${IDLE_COUNT:-1000}; fi
 
 if [ "$build" = 1 ]; then
@@ -82,8 +86,9 @@ measures_of() {
   esac
 }
 
-raw="$scratch/raw.txt"
-: >"$raw"
+# Several runs may share the scratch folder (the test run's smoke among
+# them): each keeps its lines in a file of its own.
+raw=$(mktemp "$scratch/raw.XXXXXX")
 load_before=$(cut -d' ' -f1-3 /proc/loadavg)
 started=$(date -u '+%Y-%m-%d %H:%M UTC')
 failures=0
@@ -150,8 +155,13 @@ load_after=$(cut -d' ' -f1-3 /proc/loadavg)
   echo
   awk -f bench/summarize.awk "$raw"
   echo
-  echo "Raw lines: $raw (not kept in the tree)."
+  echo "## Raw result lines"
+  echo
+  echo '```'
+  cat "$raw"
+  echo '```'
 } >"$out"
+rm -f "$raw"
 echo "compare: wrote $out" >&2
 if [ "$failures" -gt 0 ]; then
   echo "compare: $failures measurement(s) gave no result" >&2
