@@ -23,7 +23,7 @@ ctest --preset tsan -j "$jobs" -R '^integration\.'
 
 # The benchmark's smoke run: about a second per measure, Velmora and the
 # minimal echo loop only. It proves that every measure works; figures never fail it.
-sh bench/compare.sh --smoke
+sh bench/compare.sh --smoke --build-dir build/asan
 
 cmake --preset windows >/dev/null
 cmake --build --preset windows -j "$jobs"
