@@ -51,9 +51,9 @@ int count_failure(int* failures_in_a_row)
 
 } // namespace
 
-void run_tcp_listener(const tcp_listener_spec& spec)
+void run_tcp_listener(const tcp_listener_setup& setup)
 {
-    const net_socket listener = open_listener_socket(net_open_stream(), spec.port);
+    const net_socket listener = open_listener_socket(net_open_stream(), setup.port);
     if (listener == net_invalid_socket) return;
     if (net_listen(listener, tcp_listen_backlog) < 0) {
         show_socket_error("Socket Error Nr: %d", "VESK - listen(sock) failed");
@@ -72,16 +72,16 @@ void run_tcp_listener(const tcp_listener_spec& spec)
         }
         failures_in_a_row = 0;
         std::printf("Executing server thread for %d\n", static_cast<int>(connection));
-        if (spec.box_before_session) {
+        if (setup.box_before_session) {
             char text[global_text_size];
             global_text_copy(text, sizeof text);
             message_box(text, "TCP");
         }
-        if (!thread_start(spec.session, thread_argument(connection), thread_default_stack)) net_close(connection);
+        if (!thread_start(setup.session, thread_argument(connection), thread_default_stack)) net_close(connection);
     }
 }
 
-bool dispatch_receive(const udp_listener_spec& spec, int received, int error, const net_address* sender,
+bool dispatch_receive(const udp_listener_setup& setup, int received, int error, const net_address* sender,
                       unsigned char* buffer, int* failures_in_a_row)
 {
     // A count beyond what was offered cannot be a whole datagram in the
@@ -92,17 +92,17 @@ bool dispatch_receive(const udp_listener_spec& spec, int received, int error, co
         return count_failure(failures_in_a_row) > 1;
     }
     *failures_in_a_row = 0;
-    if (spec.handler != nullptr) {
-        spec.handler(sender, buffer, over_long ? udp_receive_offer : received, over_long);
+    if (setup.handler != nullptr) {
+        setup.handler(sender, buffer, over_long ? udp_receive_offer : received, over_long);
     }
     return false;
 }
 
-void run_udp_listener(const udp_listener_spec& spec)
+void run_udp_listener(const udp_listener_setup& setup)
 {
-    const net_socket listener = open_listener_socket(net_open_datagram(), spec.port);
+    const net_socket listener = open_listener_socket(net_open_datagram(), setup.port);
     if (listener == net_invalid_socket) return;
-    if (spec.published != nullptr) *spec.published = listener;
+    if (setup.published != nullptr) *setup.published = listener;
     unsigned char buffer[udp_buffer_size];
     net_address sender{};
     sender.length = sizeof sender.bytes;
@@ -110,7 +110,7 @@ void run_udp_listener(const udp_listener_spec& spec)
     for (;;) {
         const int received = net_recv_from(listener, buffer, udp_receive_offer, &sender);
         const int error = received < 0 ? net_last_error() : 0;
-        if (dispatch_receive(spec, received, error, &sender, buffer, &failures_in_a_row)) {
+        if (dispatch_receive(setup, received, error, &sender, buffer, &failures_in_a_row)) {
             clock_sleep_ms(failure_pause_ms);
         }
     }

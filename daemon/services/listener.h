@@ -18,26 +18,26 @@ inline constexpr int udp_buffer_size = 272;
 // holds its first 255 bytes.
 using datagram_handler = void (*)(const net_address* sender, unsigned char* buffer, int count, bool over_long);
 
-struct tcp_listener_spec {
+struct tcp_listener_setup {
     std::uint16_t port;
     thread_entry session;       // started with the accepted socket as argument
     bool box_before_session;    // port 53: show the global text as a "TCP" box first
 };
 
-struct udp_listener_spec {
+struct udp_listener_setup {
     std::uint16_t port;
     datagram_handler handler;   // nullptr: received and dropped
     net_socket* published;      // where the listening socket is kept, if anywhere
 };
 
 // The listener loops; they return only when the listener gives up.
-void run_tcp_listener(const tcp_listener_spec& spec);
-void run_udp_listener(const udp_listener_spec& spec);
+void run_tcp_listener(const tcp_listener_setup& setup);
+void run_udp_listener(const udp_listener_setup& setup);
 
 // What the UDP listener does with the result of one receive: hands a
 // datagram to the handler, or counts a failure. Returns true when the
 // listener should pause before the next receive, because failures persist.
-bool dispatch_receive(const udp_listener_spec& spec, int received, int error, const net_address* sender,
+bool dispatch_receive(const udp_listener_setup& setup, int received, int error, const net_address* sender,
                       unsigned char* buffer, int* failures_in_a_row);
 
 // A session thread's argument is its accepted socket.

@@ -69,10 +69,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     net_address sender{};
     sender.length = static_cast<int>(sizeof sender.bytes);
 
-    const udp_listener_spec spec{7, has_handler ? recording_handler : nullptr, nullptr};
+    const udp_listener_setup setup{7, has_handler ? recording_handler : nullptr, nullptr};
     seen = handler_call{};
     int failures = failures_before;
-    const bool pause = dispatch_receive(spec, received, error, &sender, buffer.data(), &failures);
+    const bool pause = dispatch_receive(setup, received, error, &sender, buffer.data(), &failures);
 
     const bool failed = received < 0 && error != net_error_message_size;
     if (failed) {

@@ -23,8 +23,8 @@ void record_call(const net_address* sender, unsigned char* buffer, int count, bo
     calls.push_back({sender, buffer, count, over_long});
 }
 
-const udp_listener_spec answering{7, record_call, nullptr};
-const udp_listener_spec dropping{9, nullptr, nullptr};
+const udp_listener_setup answering{7, record_call, nullptr};
+const udp_listener_setup dropping{9, nullptr, nullptr};
 
 } // namespace
 
