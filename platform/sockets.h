@@ -65,7 +65,3 @@ int net_resolve_ipv4(const char* host, std::uint16_t port, net_address* out);
 
 // Builds the address of an IPv4 host given as four octets, with a port.
 net_address net_ipv4_address(std::uint32_t host_order_address, std::uint16_t port);
-
-// Network byte order helpers, for the wire formats.
-std::uint32_t net_to_network_32(std::uint32_t value);
-std::uint16_t net_to_network_16(std::uint16_t value);

@@ -194,5 +194,3 @@ net_address net_ipv4_address(std::uint32_t host_order_address, std::uint16_t por
     return address;
 }
 
-std::uint32_t net_to_network_32(std::uint32_t value) { return htonl(value); }
-std::uint16_t net_to_network_16(std::uint16_t value) { return htons(value); }

@@ -64,7 +64,7 @@ int main(int argc, char** argv)
     register_as_service(entry);
     start_selected_listeners();
 
-    const int status = run_shell(argv[0], ending);
+    const int status = run_shell(ending);
 
     unregister_as_service(entry);
     std::fflush(stdout);

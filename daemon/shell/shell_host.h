@@ -9,7 +9,7 @@ inline constexpr int shell_restart = 1;
 
 // Runs until the program is asked to end: by SIGINT or SIGTERM (shell_stop),
 // or from the control dialog (shell_stop or shell_restart).
-int run_shell(const char* program_name, const sigset_t& ending);
+int run_shell(const sigset_t& ending);
 
 // Replaces the process image with the running executable and "WAIT".
 void restart_program();

@@ -19,7 +19,7 @@ int wait_for_ending(const sigset_t& ending)
 
 } // namespace
 
-int run_shell(const char*, const sigset_t& ending)
+int run_shell(const sigset_t& ending)
 {
     if (console_possible()) {
         const int result = run_console_shell(ending);
