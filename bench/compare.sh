@@ -121,9 +121,10 @@ load_after=$(cut -d' ' -f1-3 /proc/loadavg)
   echo "- CPUs: $(nproc), $(awk -F': ' '/model name/ {print $2; exit}' /proc/cpuinfo)"
   echo "- Kernel: $(uname -srm)"
   echo "- Memory: $(awk '/MemTotal/ {printf "%.1f GiB", $2 / 1048576}' /proc/meminfo)"
-  echo "- Load average before / after: $load_before / $load_after"
-  if awk -v l="$load_before" -v m="$load_after" 'BEGIN { split(l, a, " "); split(m, b, " "); exit !(a[1] > 0.5 || b[1] > 2.5) }'; then
-    echo "- Other work was running on the machine during the run (see the load averages): the figures are noisy."
+  echo "- Load average before / after: $load_before / $load_after (the figure after counts the"
+  echo "  benchmark's own burst and idle connections, thousands of server threads or processes)"
+  if awk -v l="$load_before" 'BEGIN { split(l, a, " "); exit !(a[1] > 0.5) }'; then
+    echo "- Other work was running on the machine when the run began (see the load average): the figures may be noisy."
   fi
   [ -z "$note" ] || echo "- Note: $note"
   echo
@@ -152,6 +153,9 @@ load_after=$(cut -d' ' -f1-3 /proc/loadavg)
   echo "  proportional set size (Pss) summed over the server's process tree (Velmora's Pss is listed too)."
   echo "- first-port: time from starting the server to the first accepted connect on TCP port 7"
   echo "  (Velmora's start-up includes its 300 ms pause)."
+  echo "- *-server-cpu: the server CPU's busy time divided by the operations done (us per"
+  echo "  connection, request or MB); *-load-cpu: how busy the generator's CPU was. Where the"
+  echo "  generator's CPU is at 100 % the figure is the generator's limit, not the server's."
   echo
   awk -f bench/summarize.awk "$raw"
   echo

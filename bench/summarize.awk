@@ -1,6 +1,7 @@
 # Turns the RESULT lines of a comparison into the tables of RESULTS.md:
 # per measure and server the median with min and max over the runs, then
-# Velmora against the best peer with the ratio and the target.
+# Velmora against the best peer with the ratio and the target; for the rate
+# measures also the server's CPU time per operation.
 # Input: "RESULT server=S measure=M value=V unit=U key=value ...".
 
 function field(name,    i, kv) {
@@ -56,6 +57,15 @@ $1 == "RESULT" {
     }
     if (measure == "udp-echo") add("udp-echo-lost", server, field("lost"), "requests")
     add(measure, server, value, unit)
+    # What each operation costs the server's CPU, and whether the generator's
+    # CPU was the limit instead: a peer held back by the generator is faster
+    # than its figure says.
+    busy = field("cpu0_busy"); load_busy = field("cpu1_busy")
+    if (busy != "" && value + 0 > 0 && measure ~ /^(daytime-rate|udp-echo|dns|chargen)$/) {
+        per = (measure == "chargen") ? "MB" : (measure == "daytime-rate" ? "connection" : "request")
+        add(measure "-server-cpu", server, (busy + 0) / 100 / value * 1e6, "us per " per)
+        add(measure "-load-cpu", server, load_busy + 0, "% of generator CPU")
+    }
 }
 
 END {

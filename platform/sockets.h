@@ -49,6 +49,11 @@ int net_connect(net_socket s, const net_address* to);
 // send and recv, flags 0. A send never raises a signal.
 int net_send(net_socket s, const void* data, int length);
 int net_recv(net_socket s, void* buffer, int length);
+// A send of one piece of a stream whose next piece follows at once: the
+// system may hold a short piece back until it fills a segment (MSG_MORE).
+// Winsock has no such hint; there it is a plain send. The bytes and their
+// order are the same either way.
+int net_send_more(net_socket s, const void* data, int length);
 
 // Receives one datagram of at most `length` bytes. A longer datagram is a
 // failure (-1, net_error_message_size) that still leaves its first `length`

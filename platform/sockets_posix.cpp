@@ -111,14 +111,22 @@ int net_connect(net_socket s, const net_address* to)
     return result == 0 ? 0 : fail(errno);
 }
 
-int net_send(net_socket s, const void* data, int length)
+namespace {
+
+int send_with_flags(net_socket s, const void* data, int length, int flags)
 {
     ssize_t n;
     do {
-        n = ::send(static_cast<int>(s), data, static_cast<size_t>(length), MSG_NOSIGNAL);
+        n = ::send(static_cast<int>(s), data, static_cast<size_t>(length), MSG_NOSIGNAL | flags);
     } while (n < 0 && errno == EINTR);
     return n < 0 ? fail(errno) : static_cast<int>(n);
 }
+
+} // namespace
+
+int net_send(net_socket s, const void* data, int length) { return send_with_flags(s, data, length, 0); }
+
+int net_send_more(net_socket s, const void* data, int length) { return send_with_flags(s, data, length, MSG_MORE); }
 
 int net_recv(net_socket s, void* buffer, int length)
 {

@@ -50,6 +50,8 @@ int net_send(net_socket s, const void* data, int length)
     return result_of(send(to_socket(s), static_cast<const char*>(data), length, 0));
 }
 
+int net_send_more(net_socket s, const void* data, int length) { return net_send(s, data, length); }
+
 int net_recv(net_socket s, void* buffer, int length)
 {
     return result_of(recv(to_socket(s), static_cast<char*>(buffer), length, 0));

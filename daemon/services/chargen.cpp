@@ -14,10 +14,12 @@ void chargen_tcp_session(void* connection)
     const net_socket s = session_socket(connection);
     unsigned char line[chargen_line_size];
     int counter = 0;
+    // The next line always follows at once, so a line may wait in the system
+    // for the following ones to fill a segment instead of going out alone.
     do {
         counter = chargen_next_counter(counter);
         chargen_fill_line(counter, line);
-    } while (net_send(s, line, chargen_line_size) == chargen_line_size);
+    } while (net_send_more(s, line, chargen_line_size) == chargen_line_size);
     net_close(s);
 }
 
