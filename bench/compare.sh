@@ -89,13 +89,41 @@ measures_of() {
 # Several runs may share the scratch folder (the test run's smoke among
 # them): each keeps its lines in a file of its own.
 raw=$(mktemp "$scratch/raw.XXXXXX")
+# A full comparison waits (up to five minutes) for the work that ran before
+# it, a build or a test run, to die down.
+if [ "$smoke" = 0 ]; then
+  waited=0
+  while [ "$waited" -lt 300 ] && awk '{ exit !($1 > 0.5) }' /proc/loadavg; do
+    [ "$waited" = 0 ] && echo "compare: waiting for the machine to settle (load $(cut -d' ' -f1 /proc/loadavg))" >&2
+    sleep 10
+    waited=$((waited + 10))
+  done
+fi
 load_before=$(cut -d' ' -f1-3 /proc/loadavg)
 started=$(date -u '+%Y-%m-%d %H:%M UTC')
+# Waits until both CPUs are close to idle (at most 30 s): the namespace of
+# a measure that held thousands of connections is torn down by the kernel
+# in the background, and that work must not fall into the next measure.
+settle() {
+  [ "$smoke" = 1 ] && return 0
+  waited=0
+  while [ "$waited" -lt 60 ]; do
+    a=$(awk '/^cpu / {print $2+$3+$4+$7+$8+$9, $5+$6}' /proc/stat)
+    sleep 0.5
+    b=$(awk '/^cpu / {print $2+$3+$4+$7+$8+$9, $5+$6}' /proc/stat)
+    if echo "$a $b" | awk '{ busy = $3 - $1; idle = $4 - $2; exit !(busy + idle > 0 && busy * 100 < 3 * (busy + idle)) }'; then
+      return 0
+    fi
+    waited=$((waited + 1))
+  done
+}
+
 failures=0
 run=1
 while [ "$run" -le "$runs" ]; do
   for server in $chosen; do
     for measure in $(measures_of "$server"); do
+      settle
       echo "compare: run $run/$runs $server $measure" >&2
       lines=$(timeout 120 bench/netns_measure.sh "$server" "$measure" "$seconds" 2>>"$scratch/errors.txt" | grep '^RESULT' || true)
       if [ -z "$lines" ]; then
@@ -130,7 +158,8 @@ load_after=$(cut -d' ' -f1-3 /proc/loadavg)
   echo
   echo "## Method"
   echo
-  echo "- Each measurement runs in a fresh network and process namespace (unshare) with only loopback;"
+  echo "- Each measurement runs in a fresh network and process namespace (unshare) with only loopback,"
+  echo "  after both CPUs have come back to idle from the one before (at most 30 s);"
   echo "  the server is started fresh for it, pinned to CPU 0 (taskset -c 0); the load generator"
   echo "  (bench/load, one epoll process, loopback targets only) is pinned to CPU 1."
   echo "- $runs run(s) of $seconds s per measure; the tables give the median, with min and max."

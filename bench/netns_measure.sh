@@ -25,6 +25,15 @@ sysctl -q -w net.ipv4.ip_local_port_range="10000 65000" net.ipv4.tcp_tw_reuse=1 
 # hard limit allows, else take the hard limit.
 ulimit -n 30000 2>/dev/null || ulimit -n "$(ulimit -H -n)"
 load="$BUILD/bench/load/velmora_load"
+# The CPU lines of /proc/stat, and the busy share of CPU 0 and 1 between two
+# such readings, reckoned as the load generator does for its own measures.
+cpu_times() { grep -E '^cpu[01] ' /proc/stat; }
+cpu_busy_between() {
+  printf '%s\n%s\n' "$1" "$2" | awk '{
+    total = 0; for (i = 2; i <= 9; i++) total += $i; busy = total - $5 - $6
+    if ($1 in t) printf "%s_busy=%.0f%% ", $1, 100 * (busy - b[$1]) / (total - t[$1] > 0 ? total - t[$1] : 1)
+    else { t[$1] = total; b[$1] = busy } }'
+}
 run_load() {
   taskset -c "$LOAD_CPU" "$load" "$@" | sed "s/^RESULT /RESULT server=$server /"
 }
@@ -62,10 +71,12 @@ case $measure in
   dns) run_load dns --port 53 --outstanding 16 --seconds "$seconds" ;;
   dnsperf)
     printf 'bench.velmora.test A\nwww.velmora.test A\nmail.velmora.test MX\n' >"$WORK/queries"
+    before=$(cpu_times)
     taskset -c "$LOAD_CPU" dnsperf -s 127.0.0.1 -p 53 -d "$WORK/queries" -l "$seconds" -q 16 -c 1 >"$WORK/dnsperf.out" 2>&1
+    busy=$(cpu_busy_between "$before" "$(cpu_times)")
     qps=$(awk '/Queries per second:/ {print $4}' "$WORK/dnsperf.out")
     lost=$(awk '/Queries lost:/ {print $3}' "$WORK/dnsperf.out")
-    echo "RESULT server=$server measure=dnsperf value=${qps:-0} unit=qps lost=${lost:-?} outstanding=16"
+    echo "RESULT server=$server measure=dnsperf value=${qps:-0} unit=qps lost=${lost:-?} outstanding=16 $busy"
     ;;
   burst) run_load burst --port 7 --count "$BURST_COUNT" --seconds 30 ;;
   idle) run_load idle --port 7 --count "$IDLE_COUNT" --pid "$SERVER_PID" --seconds 60 ;;

@@ -76,7 +76,9 @@ prepare_inetutils_inetd() {
     echo "$service stream tcp nowait root internal" >>"$conf"
     echo "$service dgram udp wait root internal" >>"$conf"
   done
-  SERVER_COMMAND="$PEERS/root/usr/sbin/inetutils-inetd -R 100000000 -p $WORK/inetutils-inetd.pid $conf"
+  # --pidfile takes its file only after "=": a separate word would be read
+  # as one more configuration file.
+  SERVER_COMMAND="$PEERS/root/usr/sbin/inetutils-inetd -R 100000000 --pidfile=$WORK/inetutils-inetd.pid $conf"
 }
 
 # dnsmasq answering every name with one fixed address, without upstream.

@@ -61,7 +61,7 @@ $1 == "RESULT" {
     # CPU was the limit instead: a peer held back by the generator is faster
     # than its figure says.
     busy = field("cpu0_busy"); load_busy = field("cpu1_busy")
-    if (busy != "" && value + 0 > 0 && measure ~ /^(daytime-rate|udp-echo|dns|chargen)$/) {
+    if (busy != "" && value + 0 > 0 && measure ~ /^(daytime-rate|udp-echo|dns|dnsperf|chargen)$/) {
         per = (measure == "chargen") ? "MB" : (measure == "daytime-rate" ? "connection" : "request")
         add(measure "-server-cpu", server, (busy + 0) / 100 / value * 1e6, "us per " per)
         add(measure "-load-cpu", server, load_busy + 0, "% of generator CPU")

@@ -1,25 +1,16 @@
 #include "loopback.h"
 
-#include <arpa/inet.h>
 #include <cerrno>
 #include <chrono>
-#include <cstdio>
-#include <fstream>
 #include <poll.h>
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
 
-namespace {
+#include "socket_table.h"
+#include "test_sockets.h"
 
-sockaddr_in loopback_address(std::uint16_t port)
-{
-    sockaddr_in sin{};
-    sin.sin_family = AF_INET;
-    sin.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    sin.sin_port = htons(port);
-    return sin;
-}
+namespace {
 
 int bound_socket(int type, std::uint16_t port)
 {
@@ -49,15 +40,7 @@ int tcp_listening(std::uint16_t port)
     return fd;
 }
 
-bool readable_within(int fd, int timeout_ms)
-{
-    pollfd p{fd, POLLIN, 0};
-    int ready;
-    do {
-        ready = ::poll(&p, 1, timeout_ms);
-    } while (ready < 0 && errno == EINTR);
-    return ready > 0;
-}
+bool readable_within(int fd, int timeout_ms) { return ready_within(fd, POLLIN, timeout_ms); }
 
 std::string receive_datagram(int fd, int timeout_ms, sockaddr_in* sender, bool* received)
 {
@@ -89,22 +72,7 @@ bool send_all(int fd, const std::string& data)
     return true;
 }
 
-bool port_open(bool tcp, std::uint16_t port)
-{
-    // /proc/net follows the reading process's network namespace. Local
-    // addresses are hexadecimal "address:port"; TCP state 0A is LISTEN.
-    std::ifstream table(tcp ? "/proc/net/tcp" : "/proc/net/udp");
-    std::string line;
-    std::getline(table, line); // column titles
-    while (std::getline(table, line)) {
-        unsigned slot = 0, address = 0, local_port = 0, remote_address = 0, remote_port = 0, state = 0;
-        if (std::sscanf(line.c_str(), " %u: %x:%x %x:%x %x", &slot, &address, &local_port, &remote_address,
-                        &remote_port, &state) != 6)
-            continue;
-        if (local_port == port && (!tcp || state == 0x0A)) return true;
-    }
-    return false;
-}
+bool port_open(bool tcp, std::uint16_t port) { return (tcp ? listening_tcp_ports() : bound_udp_ports()).count(port) > 0; }
 
 bool wait_for_port(bool tcp, std::uint16_t port, int timeout_ms)
 {

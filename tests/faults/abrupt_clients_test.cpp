@@ -22,7 +22,7 @@ void reset_mid_echo(std::uint16_t port)
     std::string data(3000, 'e');
     tcp_send(fd, data.data(), data.size(), 1000);
     tcp_read(fd, 700, 500); // some of it comes back; the rest is still in flight
-    tcp_reset(fd);
+    close_with_reset(fd);
 }
 
 void reset_unread_echo(std::uint16_t port)
@@ -31,7 +31,7 @@ void reset_unread_echo(std::uint16_t port)
     if (fd < 0) return;
     std::string data(20000, 'u');
     tcp_send(fd, data.data(), data.size(), 500);
-    tcp_reset(fd);
+    close_with_reset(fd);
 }
 
 void reset_mid_chargen()
@@ -39,7 +39,7 @@ void reset_mid_chargen()
     const int fd = tcp_connect(19, 2000);
     if (fd < 0) return;
     tcp_read(fd, 5000, 1000);
-    tcp_reset(fd);
+    close_with_reset(fd);
 }
 
 void reset_mid_telnet()
@@ -50,13 +50,13 @@ void reset_mid_telnet()
     const unsigned char request[] = {255, 253, 1, 'a', 'b', 'c', 255, 253, 3};
     tcp_send(fd, request, sizeof request, 1000);
     tcp_read(fd, 4, 500);
-    tcp_reset(fd);
+    close_with_reset(fd);
 }
 
 void reset_at_once(std::uint16_t port)
 {
     const int fd = tcp_connect(port, 2000);
-    if (fd >= 0) tcp_reset(fd);
+    if (fd >= 0) close_with_reset(fd);
 }
 
 void close_at_once(std::uint16_t port)

@@ -5,12 +5,10 @@
 #include <chrono>
 #include <cstring>
 #include <fcntl.h>
-#include <fstream>
 #include <net/if.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sched.h>
-#include <sstream>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -23,50 +21,6 @@ int remaining_ms(steady::time_point deadline)
 {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - steady::now()).count();
     return left > 0 ? static_cast<int>(left) : 0;
-}
-
-sockaddr_in loopback(std::uint16_t port)
-{
-    sockaddr_in sin{};
-    sin.sin_family = AF_INET;
-    sin.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    sin.sin_port = htons(port);
-    return sin;
-}
-
-bool wait_for(int fd, short events, int timeout_ms)
-{
-    pollfd p{fd, events, 0};
-    int r;
-    do {
-        r = ::poll(&p, 1, timeout_ms);
-    } while (r < 0 && errno == EINTR);
-    return r > 0;
-}
-
-// Ports of /proc/thread-self/net/<table> whose state is `state` (any: -1).
-std::vector<std::uint16_t> ports_in(const char* table, int state, long* queue_of = nullptr, std::uint16_t port = 0)
-{
-    std::ifstream in(std::string("/proc/thread-self/net/") + table);
-    std::vector<std::uint16_t> ports;
-    std::string line;
-    std::getline(in, line); // the heading
-    while (std::getline(in, line)) {
-        std::istringstream fields(line);
-        std::string slot, local, remote, st, queues;
-        fields >> slot >> local >> remote >> st >> queues;
-        const std::size_t colon = local.find(':');
-        if (colon == std::string::npos) continue;
-        const auto p = static_cast<std::uint16_t>(std::stoul(local.substr(colon + 1), nullptr, 16));
-        if (state >= 0 && std::stoi(st, nullptr, 16) != state) continue;
-        ports.push_back(p);
-        if (queue_of != nullptr && p == port) {
-            // tx_queue:rx_queue
-            const std::size_t q = queues.find(':');
-            if (q != std::string::npos) *queue_of = std::stol(queues.substr(q + 1), nullptr, 16);
-        }
-    }
-    return ports;
 }
 
 } // namespace
@@ -89,7 +43,7 @@ int tcp_connect_started(std::uint16_t port)
 {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (fd < 0) return -1;
-    const sockaddr_in to = loopback(port);
+    const sockaddr_in to = loopback_address(port);
     if (::connect(fd, reinterpret_cast<const sockaddr*>(&to), sizeof to) != 0 && errno != EINPROGRESS) {
         ::close(fd);
         return -1;
@@ -103,7 +57,7 @@ int tcp_connect(std::uint16_t port, int timeout_ms)
     if (fd < 0) return -1;
     int error = 0;
     socklen_t length = sizeof error;
-    if (!wait_for(fd, POLLOUT, timeout_ms) || ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0 ||
+    if (!ready_within(fd, POLLOUT, timeout_ms) || ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0 ||
         error != 0) {
         ::close(fd);
         return -1;
@@ -118,7 +72,7 @@ std::string tcp_read(int fd, std::size_t limit, int timeout_ms, bool* closed)
     if (closed != nullptr) *closed = false;
     char chunk[4096];
     while (text.size() < limit) {
-        if (!wait_for(fd, POLLIN, remaining_ms(deadline))) break;
+        if (!ready_within(fd, POLLIN, remaining_ms(deadline))) break;
         const std::size_t want = limit - text.size() < sizeof chunk ? limit - text.size() : sizeof chunk;
         const ssize_t n = ::recv(fd, chunk, want, MSG_DONTWAIT);
         if (n < 0 && (errno == EAGAIN || errno == EINTR)) continue;
@@ -136,7 +90,7 @@ bool tcp_send(int fd, const void* data, std::size_t size, int timeout_ms)
     const auto deadline = steady::now() + std::chrono::milliseconds(timeout_ms);
     const char* p = static_cast<const char*>(data);
     while (size > 0) {
-        if (!wait_for(fd, POLLOUT, remaining_ms(deadline))) return false;
+        if (!ready_within(fd, POLLOUT, remaining_ms(deadline))) return false;
         const ssize_t n = ::send(fd, p, size, MSG_DONTWAIT | MSG_NOSIGNAL);
         if (n < 0 && (errno == EAGAIN || errno == EINTR)) continue;
         if (n <= 0) return false;
@@ -146,18 +100,11 @@ bool tcp_send(int fd, const void* data, std::size_t size, int timeout_ms)
     return true;
 }
 
-void tcp_reset(int fd)
-{
-    const linger abort_close{1, 0};
-    ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &abort_close, sizeof abort_close);
-    ::close(fd);
-}
-
 int udp_open()
 {
     const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     if (fd < 0) return -1;
-    const sockaddr_in here = loopback(0);
+    const sockaddr_in here = loopback_address(0);
     if (::bind(fd, reinterpret_cast<const sockaddr*>(&here), sizeof here) != 0) {
         ::close(fd);
         return -1;
@@ -167,7 +114,7 @@ int udp_open()
 
 bool udp_send(int fd, std::uint16_t port, const void* data, std::size_t size)
 {
-    const sockaddr_in to = loopback(port);
+    const sockaddr_in to = loopback_address(port);
     return ::sendto(fd, data, size, MSG_NOSIGNAL, reinterpret_cast<const sockaddr*>(&to), sizeof to) ==
            static_cast<ssize_t>(size);
 }
@@ -176,7 +123,7 @@ bool udp_receive(int fd, std::vector<unsigned char>* datagram, int timeout_ms)
 {
     const auto deadline = steady::now() + std::chrono::milliseconds(timeout_ms);
     for (;;) {
-        if (!wait_for(fd, POLLIN, remaining_ms(deadline))) return false;
+        if (!ready_within(fd, POLLIN, remaining_ms(deadline))) return false;
         datagram->resize(65536);
         const ssize_t n = ::recv(fd, datagram->data(), datagram->size(), MSG_DONTWAIT);
         if (n >= 0) {
@@ -186,15 +133,4 @@ bool udp_receive(int fd, std::vector<unsigned char>* datagram, int timeout_ms)
         // An ICMP error for an earlier send is reported here; it is no datagram.
         if (errno != EAGAIN && errno != EINTR && errno != ECONNREFUSED) return false;
     }
-}
-
-std::vector<std::uint16_t> listening_tcp_ports() { return ports_in("tcp", 0x0A); }
-
-std::vector<std::uint16_t> bound_udp_ports() { return ports_in("udp", -1); }
-
-long udp_receive_queue(std::uint16_t port)
-{
-    long queue = -1;
-    ports_in("udp", -1, &queue, port);
-    return queue;
 }

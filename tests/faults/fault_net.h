@@ -7,6 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "socket_table.h"
+#include "test_sockets.h"
+
 // Moves the calling thread into a fresh network namespace with loopback up,
 // so that every test binds the well-known ports afresh, free of the
 // TIME_WAIT sockets and listeners of the test before it. False on failure.
@@ -21,17 +24,9 @@ int tcp_connect_started(std::uint16_t port);
 std::string tcp_read(int fd, std::size_t limit, int timeout_ms, bool* closed = nullptr);
 // Sends everything within the time; false when it could not.
 bool tcp_send(int fd, const void* data, std::size_t size, int timeout_ms);
-// Closes with a reset instead of an orderly close.
-void tcp_reset(int fd);
 
 // A UDP socket bound to an ephemeral port of 127.0.0.1.
 int udp_open();
 bool udp_send(int fd, std::uint16_t port, const void* data, std::size_t size);
 // Waits for one datagram from anywhere; false when none comes in time.
 bool udp_receive(int fd, std::vector<unsigned char>* datagram, int timeout_ms);
-
-// The ports that sockets of this thread's namespace listen on (TCP) or are
-// bound to (UDP), and the bytes waiting in a UDP socket's receive queue.
-std::vector<std::uint16_t> listening_tcp_ports();
-std::vector<std::uint16_t> bound_udp_ports();
-long udp_receive_queue(std::uint16_t port);

@@ -101,7 +101,7 @@ TEST_F(HostileInput, RandomBytesToEveryTcpPort)
             // Services that never read let the send stall; that is their right.
             tcp_send(fd, bytes.data(), bytes.size(), 500);
             tcp_read(fd, 1 << 20, 200);
-            if (round == 1) tcp_reset(fd);
+            if (round == 1) close_with_reset(fd);
             else ::close(fd);
         }
     }

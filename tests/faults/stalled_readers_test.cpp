@@ -61,7 +61,7 @@ TEST_F(StalledReaders, ThousandChargenReadersThatStopReading)
     for (std::uint16_t port : {7, 13, 17, 23, 37, 53}) EXPECT_EQ(probe_tcp(port), "");
     for (std::uint16_t port : udp_service_ports) EXPECT_EQ(probe_udp(port), "");
 
-    for (int fd : readers) tcp_reset(fd);
+    for (int fd : readers) close_with_reset(fd);
     EXPECT_EQ(settle_to(threads_before, 30000, read_threads, pid), threads_before) << "blocked sessions linger";
     stop_cleanly();
 }

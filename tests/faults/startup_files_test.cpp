@@ -34,10 +34,9 @@ protected:
         // Listener threads started by now bind their ports within moments.
         std::this_thread::sleep_for(std::chrono::milliseconds(bind_ms));
         ASSERT_TRUE(velmora_alive(&run)) << "start-up ended the program, status " << run.exit_status;
-        *tcp = listening_tcp_ports();
-        *udp = bound_udp_ports();
-        std::sort(tcp->begin(), tcp->end());
-        std::sort(udp->begin(), udp->end());
+        const std::set<int> tcp_ports = listening_tcp_ports(), udp_ports = bound_udp_ports();
+        tcp->assign(tcp_ports.begin(), tcp_ports.end());
+        udp->assign(udp_ports.begin(), udp_ports.end());
     }
 
     // A fresh namespace and program for the next case of a test.

@@ -258,9 +258,8 @@ long steady_reading(long (*reading)(pid_t), pid_t pid)
 bool wait_for_ports(const std::vector<std::uint16_t>& tcp, const std::vector<std::uint16_t>& udp, int timeout_ms)
 {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
-    auto has_all = [](const std::vector<std::uint16_t>& have, const std::vector<std::uint16_t>& want) {
-        return std::all_of(want.begin(), want.end(),
-                           [&have](std::uint16_t p) { return std::find(have.begin(), have.end(), p) != have.end(); });
+    auto has_all = [](const std::set<int>& have, const std::vector<std::uint16_t>& want) {
+        return std::all_of(want.begin(), want.end(), [&have](std::uint16_t p) { return have.count(p) > 0; });
     };
     for (;;) {
         if (has_all(listening_tcp_ports(), tcp) && has_all(bound_udp_ports(), udp)) return true;

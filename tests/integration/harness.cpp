@@ -20,6 +20,8 @@
 #include <thread>
 #include <unistd.h>
 
+#include "socket_table.h"
+
 extern char** environ;
 
 namespace {
@@ -33,33 +35,9 @@ const port_row port_table[] = {
     {flag_time, 37, true, true},    {flag_dns, 53, true, true},
 };
 
-// Well-known ports only: the clients' and the replies' own ephemeral ports
-// come and go.
-std::set<int> ports_in(const char* table, const char* state)
+std::set<int> well_known(const std::set<int>& ports)
 {
-    std::set<int> ports;
-    std::ifstream in(table);
-    std::string line;
-    std::getline(in, line); // heading
-    while (std::getline(in, line)) {
-        std::istringstream fields(line);
-        std::string slot, local, remote, st;
-        fields >> slot >> local >> remote >> st;
-        const std::size_t colon = local.find(':');
-        if (colon == std::string::npos || (state != nullptr && st != state)) continue;
-        const int port = static_cast<int>(std::strtol(local.c_str() + colon + 1, nullptr, 16));
-        if (port < 1024) ports.insert(port);
-    }
-    return ports;
-}
-
-sockaddr_in loopback(int port)
-{
-    sockaddr_in sin{};
-    sin.sin_family = AF_INET;
-    sin.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    sin.sin_port = htons(static_cast<std::uint16_t>(port));
-    return sin;
+    return std::set<int>(ports.begin(), ports.lower_bound(1024));
 }
 
 int remaining_ms(clock_type::time_point deadline)
@@ -207,8 +185,8 @@ bool running(const velmora_run& run)
 std::string stdout_text(const velmora_run& run) { return read_file(run.folder + "/stdout.txt"); }
 std::string stderr_text(const velmora_run& run) { return read_file(run.folder + "/stderr.txt"); }
 
-std::set<int> listening_tcp_ports() { return ports_in("/proc/net/tcp", "0A"); }
-std::set<int> bound_udp_ports() { return ports_in("/proc/net/udp", nullptr); }
+std::set<int> well_known_tcp_ports() { return well_known(listening_tcp_ports()); }
+std::set<int> well_known_udp_ports() { return well_known(bound_udp_ports()); }
 
 std::set<int> tcp_ports_of(const std::set<service_flag>& on)
 {
@@ -239,7 +217,7 @@ bool wait_until(const std::function<bool()>& ready, std::chrono::milliseconds li
 bool wait_for_ports(const std::set<service_flag>& on, std::chrono::milliseconds limit)
 {
     const std::set<int> tcp = tcp_ports_of(on), udp = udp_ports_of(on);
-    return wait_until([&] { return listening_tcp_ports() == tcp && bound_udp_ports() == udp; }, limit);
+    return wait_until([&] { return well_known_tcp_ports() == tcp && well_known_udp_ports() == udp; }, limit);
 }
 
 velmora_run launch(const std::set<service_flag>& on, const std::string* quotes,
@@ -259,7 +237,7 @@ int tcp_connect(int port)
 {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) return -1;
-    const sockaddr_in to = loopback(port);
+    const sockaddr_in to = loopback_address(port);
     if (::connect(fd, reinterpret_cast<const sockaddr*>(&to), sizeof to) != 0) {
         const int error = errno;
         ::close(fd);
@@ -267,13 +245,6 @@ int tcp_connect(int port)
         return -1;
     }
     return fd;
-}
-
-void close_with_reset(int fd)
-{
-    linger hard{1, 0};
-    ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
-    ::close(fd);
 }
 
 bool send_all(int fd, const std::string& bytes)
@@ -313,15 +284,14 @@ std::string read_exactly(int fd, std::size_t count, std::chrono::milliseconds li
 
 bool readable_within(int fd, std::chrono::milliseconds limit)
 {
-    pollfd p{fd, POLLIN, 0};
-    return ::poll(&p, 1, static_cast<int>(limit.count())) > 0;
+    return ready_within(fd, POLLIN, static_cast<int>(limit.count()));
 }
 
 int udp_socket()
 {
     const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     if (fd < 0) return -1;
-    const sockaddr_in any = loopback(0);
+    const sockaddr_in any = loopback_address(0);
     ::bind(fd, reinterpret_cast<const sockaddr*>(&any), sizeof any);
     return fd;
 }
@@ -336,7 +306,7 @@ int local_port(int fd)
 
 bool send_datagram(int fd, int port, const std::string& bytes)
 {
-    const sockaddr_in to = loopback(port);
+    const sockaddr_in to = loopback_address(port);
     return ::sendto(fd, bytes.data(), bytes.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to) ==
            static_cast<ssize_t>(bytes.size());
 }

@@ -12,6 +12,8 @@
 #include <sys/types.h>
 #include <vector>
 
+#include "test_sockets.h"
+
 // Flag positions in VELMORA.CFG after the version word.
 enum service_flag { flag_echo, flag_discard, flag_daytime, flag_quote, flag_chargen,
                     flag_telnet, flag_time, flag_dns, flag_run_as_service, flag_auto_start };
@@ -48,10 +50,11 @@ bool running(const velmora_run& run);
 std::string stdout_text(const velmora_run& run);
 std::string stderr_text(const velmora_run& run);
 
-// Ports bound in this namespace: TCP ports in the listen state, UDP ports
-// bound at all, as the kernel lists them.
-std::set<int> listening_tcp_ports();
-std::set<int> bound_udp_ports();
+// Well-known ports (below 1024) bound in this namespace: TCP ports in the
+// listen state, UDP ports bound at all. The clients' and the replies' own
+// ephemeral ports come and go.
+std::set<int> well_known_tcp_ports();
+std::set<int> well_known_udp_ports();
 
 // The TCP and UDP ports that a selection binds.
 std::set<int> tcp_ports_of(const std::set<service_flag>& on);
@@ -70,7 +73,6 @@ velmora_run launch(const std::set<service_flag>& on, const std::string* quotes =
 
 // Clients on 127.0.0.1.
 int tcp_connect(int port);                      // connected socket, or -1 with errno set
-void close_with_reset(int fd);                  // SO_LINGER 0, then close: the peer sees a reset
 bool send_all(int fd, const std::string& bytes);
 // Reads until the peer closes, `limit` passes or `most` bytes arrived.
 std::string read_until_close(int fd, std::chrono::milliseconds limit, std::size_t most = 1 << 20, bool* closed = nullptr);

@@ -39,9 +39,9 @@ TEST(Startup, SelectionDecidesExactlyWhichPortsAreBound)
 {
     velmora_run run = launch({flag_echo, flag_time});
     ASSERT_TRUE(wait_for_ports({flag_echo, flag_time}))
-        << "tcp ports: " << listening_tcp_ports().size() << ", stderr: " << stderr_text(run);
-    EXPECT_EQ(listening_tcp_ports(), (std::set<int>{7, 37}));
-    EXPECT_EQ(bound_udp_ports(), (std::set<int>{7, 37}));
+        << "tcp ports: " << well_known_tcp_ports().size() << ", stderr: " << stderr_text(run);
+    EXPECT_EQ(well_known_tcp_ports(), (std::set<int>{7, 37}));
+    EXPECT_EQ(well_known_udp_ports(), (std::set<int>{7, 37}));
     for (int port : {9, 13, 17, 19, 23, 53}) EXPECT_TRUE(refused(port)) << port;
 
     const int u = udp_socket();
@@ -90,8 +90,8 @@ TEST(Startup, UnusableSettingsFilesBindNothing)
     start(longer);
     EXPECT_TRUE(wait_for_ports({flag_daytime}));
     std::this_thread::sleep_for(700ms);
-    EXPECT_EQ(listening_tcp_ports(), (std::set<int>{13}));
-    EXPECT_EQ(bound_udp_ports(), (std::set<int>{13}));
+    EXPECT_EQ(well_known_tcp_ports(), (std::set<int>{13}));
+    EXPECT_EQ(well_known_udp_ports(), (std::set<int>{13}));
     for (std::size_t i = 0; i < runs.size(); ++i) {
         EXPECT_TRUE(running(runs[i])) << cases[i].what;
         EXPECT_EQ(stop(runs[i]), 0) << cases[i].what;
@@ -115,13 +115,13 @@ TEST(Startup, WaitArgumentPausesFiveSeconds)
     start(inside, {"-x", "xWAITx"});
     start(lower, {"wait"});
 
-    EXPECT_TRUE(wait_until([] { return listening_tcp_ports().count(13) == 1; }, 2500ms))
+    EXPECT_TRUE(wait_until([] { return well_known_tcp_ports().count(13) == 1; }, 2500ms))
         << "\"wait\" in lower case must not pause";
     std::this_thread::sleep_until(started + 3s);
-    const std::set<int> at_three = listening_tcp_ports();
+    const std::set<int> at_three = well_known_tcp_ports();
     EXPECT_EQ(at_three.count(7), 0u) << "\"WAIT\" bound before 3 s";
     EXPECT_EQ(at_three.count(9), 0u) << "\"xWAITx\" bound before 3 s";
-    EXPECT_TRUE(wait_until([] { return listening_tcp_ports() == std::set<int>{7, 9, 13}; },
+    EXPECT_TRUE(wait_until([] { return well_known_tcp_ports() == std::set<int>{7, 9, 13}; },
                            std::chrono::duration_cast<std::chrono::milliseconds>(started + 7s - std::chrono::steady_clock::now())))
         << "not bound by 7 s";
     for (velmora_run* r : {&upper, &inside, &lower}) {
@@ -137,8 +137,8 @@ TEST(Startup, SecondInstanceReportsEveryPortInUse)
                                         flag_chargen, flag_telnet, flag_time, flag_dns};
     velmora_run first = launch(all, &quotes);
     ASSERT_TRUE(wait_for_ports(all)) << stderr_text(first);
-    EXPECT_EQ(listening_tcp_ports(), (std::set<int>{7, 9, 13, 17, 19, 23, 37, 53}));
-    EXPECT_EQ(bound_udp_ports(), (std::set<int>{7, 9, 13, 19, 37, 53}));
+    EXPECT_EQ(well_known_tcp_ports(), (std::set<int>{7, 9, 13, 17, 19, 23, 37, 53}));
+    EXPECT_EQ(well_known_udp_ports(), (std::set<int>{7, 9, 13, 19, 37, 53}));
 
     velmora_run second = make_scratch();
     write_file(second.folder + "/VELMORA.CFG", settings_image(all));

@@ -1,0 +1,63 @@
+#include "socket_table.h"
+
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr int tcp_state_listen = 0x0A;
+
+struct socket_row {
+    int local_port;
+    int state;
+    long receive_queue;
+};
+
+// The rows of /proc/thread-self/net/<table>: thread-self, because a test
+// thread may have entered a network namespace of its own. Addresses are
+// hexadecimal "address:port", the queues "tx_queue:rx_queue".
+std::vector<socket_row> socket_rows(const char* table)
+{
+    std::ifstream in(std::string("/proc/thread-self/net/") + table);
+    std::vector<socket_row> rows;
+    std::string line;
+    std::getline(in, line); // the heading
+    while (std::getline(in, line)) {
+        std::istringstream fields(line);
+        std::string slot, local, remote, state, queues;
+        fields >> slot >> local >> remote >> state >> queues;
+        const std::size_t colon = local.find(':');
+        const std::size_t queue_colon = queues.find(':');
+        if (colon == std::string::npos || queue_colon == std::string::npos) continue;
+        rows.push_back({static_cast<int>(std::stoul(local.substr(colon + 1), nullptr, 16)),
+                        static_cast<int>(std::stoul(state, nullptr, 16)),
+                        static_cast<long>(std::stoul(queues.substr(queue_colon + 1), nullptr, 16))});
+    }
+    return rows;
+}
+
+} // namespace
+
+std::set<int> listening_tcp_ports()
+{
+    std::set<int> ports;
+    for (const socket_row& row : socket_rows("tcp"))
+        if (row.state == tcp_state_listen) ports.insert(row.local_port);
+    return ports;
+}
+
+std::set<int> bound_udp_ports()
+{
+    std::set<int> ports;
+    for (const socket_row& row : socket_rows("udp")) ports.insert(row.local_port);
+    return ports;
+}
+
+long udp_receive_queue(std::uint16_t port)
+{
+    for (const socket_row& row : socket_rows("udp"))
+        if (row.local_port == port) return row.receive_queue;
+    return -1;
+}
