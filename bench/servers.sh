@@ -55,15 +55,19 @@ prepare_xinetd() {
   SERVER_COMMAND="$PEERS/root/usr/sbin/xinetd -dontfork -f $conf -pidfile $WORK/xinetd.pid"
 }
 
+# An inetd.conf with the internal services, datagrams over protocol $2.
+write_inetd_conf() {
+  for service in echo discard daytime chargen time; do
+    echo "$service stream tcp nowait root internal"
+    echo "$service dgram $2 wait root internal"
+  done >"$1"
+}
+
 # Debian's openbsd-inetd drops UDP from 127.0.0.0/8, so its datagram
 # services listen on IPv6 and are measured over ::1.
 prepare_openbsd_inetd() {
   conf="$WORK/inetd.conf"
-  : >"$conf"
-  for service in echo discard daytime chargen time; do
-    echo "$service stream tcp nowait root internal" >>"$conf"
-    echo "$service dgram udp6 wait root internal" >>"$conf"
-  done
+  write_inetd_conf "$conf" udp6
   SERVER_COMMAND="$PEERS/root/usr/sbin/inetd -i -R 100000000 $conf"
 }
 
@@ -71,11 +75,7 @@ prepare_openbsd_inetd() {
 # the background and leaves its pid in a file.
 prepare_inetutils_inetd() {
   conf="$WORK/inetutils-inetd.conf"
-  : >"$conf"
-  for service in echo discard daytime chargen time; do
-    echo "$service stream tcp nowait root internal" >>"$conf"
-    echo "$service dgram udp wait root internal" >>"$conf"
-  done
+  write_inetd_conf "$conf" udp
   # --pidfile takes its file only after "=": a separate word would be read
   # as one more configuration file.
   SERVER_COMMAND="$PEERS/root/usr/sbin/inetutils-inetd -R 100000000 --pidfile=$WORK/inetutils-inetd.pid $conf"
