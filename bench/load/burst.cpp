@@ -52,10 +52,7 @@ void on_event(client& c, unsigned events, int ep, counts& n, double begin)
             return;
         }
         c.at = stage::waiting;
-        epoll_event e{};
-        e.events = EPOLLIN;
-        e.data.ptr = &c;
-        ::epoll_ctl(ep, EPOLL_CTL_MOD, c.fd, &e);
+        epoll_watch(ep, EPOLL_CTL_MOD, c.fd, EPOLLIN, &c);
         return;
     }
     if (c.at != stage::waiting) return;
@@ -100,10 +97,7 @@ int measure_burst(const options& o, const target& t)
             fail(c, errno, n);
             continue;
         }
-        epoll_event e{};
-        e.events = EPOLLOUT;
-        e.data.ptr = &c;
-        ::epoll_ctl(ep, EPOLL_CTL_ADD, c.fd, &e);
+        epoll_watch(ep, EPOLL_CTL_ADD, c.fd, EPOLLOUT, &c);
     }
     const double opened_in = now_seconds() - begin;
     const double end = begin + o.seconds;

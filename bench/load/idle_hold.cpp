@@ -74,10 +74,7 @@ int measure_idle(const options& o, const target& t)
             }
             c.at = stage::connecting;
             ++in_flight;
-            epoll_event e{};
-            e.events = EPOLLOUT;
-            e.data.ptr = &c;
-            ::epoll_ctl(ep, EPOLL_CTL_ADD, c.fd, &e);
+            epoll_watch(ep, EPOLL_CTL_ADD, c.fd, EPOLLOUT, &c);
         }
         const int k = ::epoll_wait(ep, events, 256, 20);
         for (int i = 0; i < k; ++i) {
@@ -97,10 +94,7 @@ int measure_idle(const options& o, const target& t)
                     continue;
                 }
                 c.at = stage::waiting;
-                epoll_event e{};
-                e.events = EPOLLIN;
-                e.data.ptr = &c;
-                ::epoll_ctl(ep, EPOLL_CTL_MOD, c.fd, &e);
+                epoll_watch(ep, EPOLL_CTL_MOD, c.fd, EPOLLIN, &c);
             } else if (c.at == stage::waiting) {
                 char byte = 0;
                 const ssize_t got = ::recv(c.fd, &byte, 1, 0);

@@ -43,6 +43,9 @@ int connect_started(const target& t);
 int connect_waited(const target& t, double timeout);
 // A non-blocking datagram socket of the target's family.
 int datagram_socket(const target& t);
+// Adds `fd` to the epoll set or changes its events (op EPOLL_CTL_ADD or
+// EPOLL_CTL_MOD), with `owner` as the event's data.
+void epoll_watch(int ep, int op, int fd, std::uint32_t events, void* owner);
 // The pending error of a socket (SO_ERROR).
 int pending_error(int fd);
 // Raises the soft and hard limit on open files to at least `wanted`.

@@ -4,6 +4,7 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/epoll.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -67,4 +68,12 @@ bool raise_open_files(long wanted)
     limit.rlim_cur = limit.rlim_max;
     ::setrlimit(RLIMIT_NOFILE, &limit);
     return limit.rlim_cur >= static_cast<rlim_t>(wanted);
+}
+
+void epoll_watch(int ep, int op, int fd, std::uint32_t events, void* owner)
+{
+    epoll_event e{};
+    e.events = events;
+    e.data.ptr = owner;
+    ::epoll_ctl(ep, op, fd, &e);
 }
