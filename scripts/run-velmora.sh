@@ -4,7 +4,7 @@
 # foreground. Run as root (the well-known ports are below 1024).
 set -eu
 cd "$(dirname "$0")/.."
-scripts/install-deps.sh
+sh scripts/install-run-deps.sh
 cmake --preset release >/dev/null
 cmake --build --preset release -j "$(nproc)"
 bin=build/release/daemon
