@@ -18,15 +18,15 @@ bool self_check_image(const unsigned char* image, std::size_t size)
     const long offset = stamp_find_record(image, size, marker);
     if (offset < 0) return false;
     const unsigned char* record = image + offset;
-    const std::uint32_t stamped_size = stamp_read_le32(record + stamp_marker_size + 4);
+    const std::uint32_t stamped_size = read_le32(record + stamp_marker_size + 4);
     if (stamped_size != size) return false;
-    const std::uint32_t stamped_sum = stamp_read_le32(record + stamp_marker_size);
+    const std::uint32_t stamped_sum = read_le32(record + stamp_marker_size);
     return stamped_sum == stamp_image_checksum(image, size, static_cast<std::size_t>(offset));
 }
 
 bool self_check_passes()
 {
-    char path[1024];
+    char path[executable_path_size];
     if (module_path(path, sizeof path) == 0) return false;
     std::FILE* file = std::fopen(path, "rb");
     if (file == nullptr) return false;

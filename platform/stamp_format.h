@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "byte_order.h"
+
 // The stamp record sits in each program's data: a 16-byte marker, then the
 // CRC-32 of the whole file and the file's size, both little-endian. The
 // checksum is taken with these last eight bytes counted as zeros.
@@ -62,12 +64,3 @@ inline long stamp_find_record(const unsigned char* image, std::size_t size, cons
     return found;
 }
 
-inline std::uint32_t stamp_read_le32(const unsigned char* p)
-{
-    return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 | std::uint32_t(p[3]) << 24;
-}
-
-inline void stamp_write_le32(unsigned char* p, std::uint32_t v)
-{
-    for (int i = 0; i < 4; ++i) p[i] = static_cast<unsigned char>(v >> (8 * i));
-}

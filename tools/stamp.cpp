@@ -28,8 +28,8 @@ int main(int argc, char** argv)
         return 1;
     }
     unsigned char fields[8];
-    stamp_write_le32(fields, stamp_image_checksum(image.data(), image.size(), static_cast<std::size_t>(offset)));
-    stamp_write_le32(fields + 4, static_cast<std::uint32_t>(image.size()));
+    write_le32(fields, stamp_image_checksum(image.data(), image.size(), static_cast<std::size_t>(offset)));
+    write_le32(fields + 4, static_cast<std::uint32_t>(image.size()));
     const bool ok = std::fseek(file, offset + static_cast<long>(stamp_marker_size), SEEK_SET) == 0 &&
                     std::fwrite(fields, 1, sizeof fields, file) == sizeof fields;
     if (std::fclose(file) != 0 || !ok) {

@@ -1,13 +1,5 @@
 #include "formats.h"
-#include "services.h"
-
-namespace {
-
-constexpr std::uint16_t chargen_port = 19;
-
-void chargen_datagram(const net_address* sender, unsigned char*, int, bool) { chargen_udp_reply(sender); }
-
-} // namespace
+#include "service_handlers.h"
 
 void chargen_tcp_session(void* connection)
 {
@@ -23,7 +15,7 @@ void chargen_tcp_session(void* connection)
     net_close(s);
 }
 
-int chargen_udp_reply(const net_address* sender)
+void chargen_udp_reply(const datagram& d)
 {
     static const auto reply = [] {
         struct { unsigned char bytes[chargen_udp_buffer]; } r{};
@@ -31,10 +23,5 @@ int chargen_udp_reply(const net_address* sender)
         return r;
     }();
     random_seed(static_cast<std::uint32_t>(clock_seconds_now()));
-    send_from_fresh_socket(sender, reply.bytes, chargen_udp_length(random_next()));
-    return 0;
+    send_from_fresh_socket(d.sender, reply.bytes, chargen_udp_length(random_next()));
 }
-
-void chargen_tcp_listener(void*) { run_tcp_listener({chargen_port, chargen_tcp_session, false}); }
-
-void chargen_udp_listener(void*) { run_udp_listener({chargen_port, chargen_datagram, nullptr}); }

@@ -1,9 +1,7 @@
 #include "formats.h"
-#include "services.h"
+#include "service_handlers.h"
 
 namespace {
-
-constexpr std::uint16_t daytime_port = 13;
 
 // The text of this moment, in local time; false when the clock cannot be
 // converted (the client then gets nothing).
@@ -15,8 +13,6 @@ bool daytime_now(char text[daytime_text_size])
     return true;
 }
 
-void daytime_datagram(const net_address* sender, unsigned char*, int, bool) { daytime_udp_reply(sender); }
-
 } // namespace
 
 void daytime_tcp_session(void* connection)
@@ -27,13 +23,8 @@ void daytime_tcp_session(void* connection)
     net_close(s);
 }
 
-int daytime_udp_reply(const net_address* sender)
+void daytime_udp_reply(const datagram& d)
 {
     char text[daytime_text_size];
-    if (daytime_now(text)) send_from_fresh_socket(sender, text, daytime_text_size);
-    return 0;
+    if (daytime_now(text)) send_from_fresh_socket(d.sender, text, daytime_text_size);
 }
-
-void daytime_tcp_listener(void*) { run_tcp_listener({daytime_port, daytime_tcp_session, false}); }
-
-void daytime_udp_listener(void*) { run_udp_listener({daytime_port, daytime_datagram, nullptr}); }

@@ -1,8 +1,7 @@
-#include "services.h"
+#include "service_handlers.h"
 
 namespace {
 
-constexpr std::uint16_t discard_port = 9;
 constexpr int transfer_size = 512;
 
 } // namespace
@@ -16,6 +15,4 @@ void discard_tcp_session(void* connection)
     net_close(s);
 }
 
-void discard_tcp_listener(void*) { run_tcp_listener({discard_port, discard_tcp_session, false}); }
-
-void discard_udp_listener(void*) { run_udp_listener({discard_port, nullptr, nullptr}); }
+void discard_udp_reply(const datagram&) {}

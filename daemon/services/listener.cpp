@@ -5,7 +5,8 @@
 
 #include "clock.h"
 #include "message_box.h"
-#include "text_buffer.h"
+#include "service_table.h"
+#include "global_text.h"
 
 namespace {
 
@@ -51,9 +52,11 @@ int count_failure(int* failures_in_a_row)
 
 } // namespace
 
-void run_tcp_listener(const tcp_listener_setup& setup)
+void run_tcp_listener(void* argument)
 {
-    const net_socket listener = open_listener_socket(net_open_stream(), setup.port);
+    const service_row& row = *static_cast<const service_row*>(argument);
+    if (row.before_listening != nullptr && !row.before_listening()) return;
+    const net_socket listener = open_listener_socket(net_open_stream(), row.port);
     if (listener == net_invalid_socket) return;
     if (net_listen(listener, tcp_listen_backlog) < 0) {
         show_socket_error("Socket Error Nr: %d", "VESK - listen(sock) failed");
@@ -72,17 +75,17 @@ void run_tcp_listener(const tcp_listener_setup& setup)
         }
         failures_in_a_row = 0;
         std::printf("Executing server thread for %d\n", static_cast<int>(connection));
-        if (setup.box_before_session) {
+        if (row.box_before_session) {
             char text[global_text_size];
             global_text_copy(text, sizeof text);
             message_box(text, "TCP");
         }
-        if (!thread_start(setup.session, thread_argument(connection), thread_default_stack)) net_close(connection);
+        if (!thread_start(row.tcp_session, thread_argument(connection), thread_default_stack)) net_close(connection);
     }
 }
 
-bool dispatch_receive(const udp_listener_setup& setup, int received, int error, const net_address* sender,
-                      unsigned char* buffer, int* failures_in_a_row)
+bool dispatch_receive(datagram_handler handler, net_socket listener, int received, int error,
+                      const net_address* sender, unsigned char* buffer, int* failures_in_a_row)
 {
     // A count beyond what was offered cannot be a whole datagram in the
     // buffer: it is handled as a cut one, so no handler reads past the buffer.
@@ -92,17 +95,15 @@ bool dispatch_receive(const udp_listener_setup& setup, int received, int error, 
         return count_failure(failures_in_a_row) > 1;
     }
     *failures_in_a_row = 0;
-    if (setup.handler != nullptr) {
-        setup.handler(sender, buffer, over_long ? udp_receive_offer : received, over_long);
-    }
+    handler({listener, sender, buffer, over_long ? udp_receive_offer : received, over_long});
     return false;
 }
 
-void run_udp_listener(const udp_listener_setup& setup)
+void run_udp_listener(void* argument)
 {
-    const net_socket listener = open_listener_socket(net_open_datagram(), setup.port);
+    const service_row& row = *static_cast<const service_row*>(argument);
+    const net_socket listener = open_listener_socket(net_open_datagram(), row.port);
     if (listener == net_invalid_socket) return;
-    if (setup.published != nullptr) *setup.published = listener;
     unsigned char buffer[udp_buffer_size];
     net_address sender{};
     sender.length = sizeof sender.bytes;
@@ -110,7 +111,7 @@ void run_udp_listener(const udp_listener_setup& setup)
     for (;;) {
         const int received = net_recv_from(listener, buffer, udp_receive_offer, &sender);
         const int error = received < 0 ? net_last_error() : 0;
-        if (dispatch_receive(setup, received, error, &sender, buffer, &failures_in_a_row)) {
+        if (dispatch_receive(row.udp_reply, listener, received, error, &sender, buffer, &failures_in_a_row)) {
             clock_sleep_ms(failure_pause_ms);
         }
     }

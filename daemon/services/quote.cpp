@@ -1,25 +1,21 @@
 #include "files.h"
 #include "formats.h"
+#include "global_text.h"
 #include "message_box.h"
-#include "module_path.h"
-#include "services.h"
-#include "text_buffer.h"
+#include "program_files.h"
+#include "service_handlers.h"
 
 namespace {
-
-constexpr std::uint16_t quote_port = 17;
-constexpr std::size_t module_path_limit = 254;
 
 // Written once by the listener before its port opens; sessions only read.
 quote_table quotes;
 
 // Loads VESK.TXT from beside the executable; false when it cannot be opened.
-bool load_quote_file()
+bool read_quote_file()
 {
     // Built in a buffer of its own: other threads use the shared one now.
     char path[global_text_size];
-    module_path(path, module_path_limit);
-    build_sibling_path(path, module_path_separator, "VESK.TXT", path, sizeof path);
+    path_beside_program("VESK.TXT", path, sizeof path);
     global_text_store(path);
     const int fd = file_open_read(path);
     if (fd < 0) return false;
@@ -37,6 +33,13 @@ bool load_quote_file()
 
 } // namespace
 
+bool quote_load_file()
+{
+    if (read_quote_file()) return true;
+    message_box("Quote of the day File >VESK.TXT< not found !", "VESK Error", box_icon::exclamation);
+    return false;
+}
+
 void quote_tcp_session(void* connection)
 {
     const net_socket s = session_socket(connection);
@@ -44,13 +47,4 @@ void quote_tcp_session(void* connection)
     const int slot = quote_pick(random_next(), quotes.count);
     net_send(s, quotes.text[slot], quotes.length[slot]);
     net_close(s);
-}
-
-void quote_tcp_listener(void*)
-{
-    if (!load_quote_file()) {
-        message_box("Quote of the day File >VESK.TXT< not found !", "VESK Error", box_icon::exclamation);
-        return;
-    }
-    run_tcp_listener({quote_port, quote_tcp_session, false});
 }

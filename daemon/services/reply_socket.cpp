@@ -1,4 +1,4 @@
-#include "services.h"
+#include "service_handlers.h"
 
 void send_from_fresh_socket(const net_address* to, const void* data, int length)
 {

@@ -3,11 +3,9 @@
 #include <cstring>
 
 #include "formats.h"
-#include "services.h"
+#include "service_handlers.h"
 
 namespace {
-
-constexpr std::uint16_t telnet_port = 23;
 
 constexpr char banner[] =
     "\r\n  Welcome to Velmora - Copyright (C) Velmora developers. All rights reserved."
@@ -42,5 +40,3 @@ void telnet_tcp_session(void* connection)
     }
     net_close(s);
 }
-
-void telnet_tcp_listener(void*) { run_tcp_listener({telnet_port, telnet_tcp_session, false}); }

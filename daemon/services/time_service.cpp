@@ -1,13 +1,5 @@
 #include "formats.h"
-#include "services.h"
-
-namespace {
-
-constexpr std::uint16_t time_port = 37;
-
-void time_datagram(const net_address* sender, unsigned char*, int, bool) { time_udp_reply(sender); }
-
-} // namespace
+#include "service_handlers.h"
 
 void time_tcp_session(void* connection)
 {
@@ -18,14 +10,9 @@ void time_tcp_session(void* connection)
     net_close(s);
 }
 
-int time_udp_reply(const net_address* sender)
+void time_udp_reply(const datagram& d)
 {
     unsigned char value[4];
     time_bytes(clock_seconds_now(), value);
-    send_from_fresh_socket(sender, value, sizeof value);
-    return 0;
+    send_from_fresh_socket(d.sender, value, sizeof value);
 }
-
-void time_tcp_listener(void*) { run_tcp_listener({time_port, time_tcp_session, false}); }
-
-void time_udp_listener(void*) { run_udp_listener({time_port, time_datagram, nullptr}); }

@@ -1,22 +1,12 @@
 #include "selection.h"
 
 #include "autostart.h"
+#include "byte_order.h"
 #include "files.h"
-#include "module_path.h"
-#include "text_buffer.h"
+#include "global_text.h"
+#include "program_files.h"
 
 ServiceSelection selection;
-
-namespace {
-
-constexpr std::size_t module_path_limit = 254;
-
-std::uint32_t read_le32(const unsigned char* p)
-{
-    return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 | std::uint32_t(p[3]) << 24;
-}
-
-} // namespace
 
 std::uint32_t& selection_flag(ServiceSelection& record, int i)
 {
@@ -33,8 +23,7 @@ void selection_to_image(const ServiceSelection& record, unsigned char out[select
     const std::uint32_t words[11] = {copy.format_version, copy.echo_on, copy.discard_on, copy.daytime_on,
                                      copy.quote_on, copy.chargen_on, copy.telnet_on, copy.time_on,
                                      copy.dns_on, copy.run_as_service, copy.auto_start};
-    for (int w = 0; w < 11; ++w)
-        for (int b = 0; b < 4; ++b) out[4 * w + b] = static_cast<unsigned char>(words[w] >> (8 * b));
+    for (int w = 0; w < 11; ++w) write_le32(out + 4 * w, words[w]);
 }
 
 int selection_from_image(const unsigned char* image, std::size_t size, ServiceSelection* record)
@@ -50,8 +39,7 @@ const char* settings_file_path()
     // Built here and then shown in the shared buffer: listeners may be using
     // that one at the same moment. Only the main thread comes here.
     static char path[global_text_size];
-    module_path(path, module_path_limit);
-    build_sibling_path(path, module_path_separator, "VELMORA.CFG", path, sizeof path);
+    path_beside_program("VELMORA.CFG", path, sizeof path);
     global_text_store(path);
     return path;
 }

@@ -2,9 +2,13 @@
 
 #include <cstring>
 
+#include "global_text.h"
 #include "message_box.h"
+#include "module_path.h"
 #include "selection.h"
-#include "services.h"
+#include "self_check.h"
+#include "service_table.h"
+#include "sockets.h"
 
 bool command_line_waits(const char* arguments)
 {
@@ -15,8 +19,9 @@ void start_selected_listeners()
 {
     for (const service_row& row : service_table) {
         if (selection_flag(selection, row.selection_flag) == 0) continue;
-        thread_start(row.tcp_listener, nullptr, thread_default_stack);
-        if (row.udp_listener != nullptr) thread_start(row.udp_listener, nullptr, thread_default_stack);
+        void* argument = const_cast<service_row*>(&row);
+        thread_start(run_tcp_listener, argument, thread_default_stack);
+        if (row.udp_reply != nullptr) thread_start(run_udp_listener, argument, thread_default_stack);
     }
 }
 
@@ -31,4 +36,23 @@ void unregister_as_service(register_service_entry entry)
     if (entry == nullptr) return;
     if (entry(0, rsp_unregister_service) == 0)
         message_box("(Un)RegisterServiceProcess(KERNEL32.DLL) failed", shell_caption);
+}
+
+bool start_services(const char* arguments, const startup_host& host, register_service_entry* entry)
+{
+    host.pause(startup_pause_ms);
+    module_path(global_text, module_path_limit);
+    if (!self_check_passes()) return false;
+    if (command_line_waits(arguments)) host.pause(restart_wait_ms);
+
+    const int sockets_error = net_startup();
+    if (sockets_error != 0) {
+        host.show_sockets_error(sockets_error);
+        return false;
+    }
+    load_selection();
+    *entry = find_register_service_process();
+    register_as_service(*entry);
+    start_selected_listeners();
+    return true;
 }

@@ -29,3 +29,17 @@ void unregister_as_service(register_service_entry entry);
 
 // The caption of the shell's own boxes.
 inline constexpr const char* shell_caption = "Velmora V1.0";
+
+// What start-up asks of the platform's face: a pause that keeps its start-up
+// notice in view, and the box for a sockets interface that cannot start.
+struct startup_host {
+    void (*pause)(unsigned milliseconds);
+    void (*show_sockets_error)(int code);
+};
+
+// The start-up steps from the first pause to the running listeners: the
+// executable check, the pause that "WAIT" asks for, the sockets interface,
+// the selection, the service-process registration and the listeners.
+// Returns false when the program must end with status -1; `entry` receives
+// the registration entry for the end sequence.
+bool start_services(const char* arguments, const startup_host& host, register_service_entry* entry);

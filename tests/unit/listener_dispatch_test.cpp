@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "listener.h"
+#include "service_table.h"
 #include "sockets.h"
 
 namespace {
@@ -18,13 +19,7 @@ struct call {
 };
 std::vector<call> calls;
 
-void record_call(const net_address* sender, unsigned char* buffer, int count, bool over_long)
-{
-    calls.push_back({sender, buffer, count, over_long});
-}
-
-const udp_listener_setup answering{7, record_call, nullptr};
-const udp_listener_setup dropping{9, nullptr, nullptr};
+void record_call(const datagram& d) { calls.push_back({d.sender, d.bytes, d.count, d.over_long}); }
 
 } // namespace
 
@@ -34,7 +29,7 @@ TEST(UdpDispatch, DatagramsOfAnySizeGoToTheService)
     net_address sender{};
     int failures = 0;
     calls.clear();
-    for (int n : {0, 1, 12, 255}) EXPECT_FALSE(dispatch_receive(answering, n, 0, &sender, buffer, &failures));
+    for (int n : {0, 1, 12, 255}) EXPECT_FALSE(dispatch_receive(record_call, net_invalid_socket, n, 0, &sender, buffer, &failures));
     ASSERT_EQ(calls.size(), 4u);
     EXPECT_EQ(calls[0].count, 0) << "an empty datagram is a datagram";
     EXPECT_EQ(calls[3].count, 255);
@@ -51,7 +46,7 @@ TEST(UdpDispatch, OverLongDatagramGoesMarkedWithItsHead)
     net_address sender{};
     int failures = 3;
     calls.clear();
-    EXPECT_FALSE(dispatch_receive(answering, -1, net_error_message_size, &sender, buffer, &failures));
+    EXPECT_FALSE(dispatch_receive(record_call, net_invalid_socket, -1, net_error_message_size, &sender, buffer, &failures));
     ASSERT_EQ(calls.size(), 1u);
     EXPECT_TRUE(calls[0].over_long);
     EXPECT_EQ(calls[0].count, 255);
@@ -64,14 +59,14 @@ TEST(UdpDispatch, OtherFailuresReachNoServiceAndPauseWhenTheyPersist)
     net_address sender{};
     int failures = 0;
     calls.clear();
-    EXPECT_FALSE(dispatch_receive(answering, -1, net_error_connection_reset, &sender, buffer, &failures));
-    EXPECT_TRUE(dispatch_receive(answering, -1, net_error_connection_reset, &sender, buffer, &failures));
-    EXPECT_TRUE(dispatch_receive(answering, -1, net_error_no_buffers, &sender, buffer, &failures));
+    EXPECT_FALSE(dispatch_receive(record_call, net_invalid_socket, -1, net_error_connection_reset, &sender, buffer, &failures));
+    EXPECT_TRUE(dispatch_receive(record_call, net_invalid_socket, -1, net_error_connection_reset, &sender, buffer, &failures));
+    EXPECT_TRUE(dispatch_receive(record_call, net_invalid_socket, -1, net_error_no_buffers, &sender, buffer, &failures));
     EXPECT_TRUE(calls.empty());
     // A datagram clears the run of failures.
-    EXPECT_FALSE(dispatch_receive(answering, 5, 0, &sender, buffer, &failures));
+    EXPECT_FALSE(dispatch_receive(record_call, net_invalid_socket, 5, 0, &sender, buffer, &failures));
     EXPECT_EQ(failures, 0);
-    EXPECT_FALSE(dispatch_receive(answering, -1, net_error_connection_reset, &sender, buffer, &failures));
+    EXPECT_FALSE(dispatch_receive(record_call, net_invalid_socket, -1, net_error_connection_reset, &sender, buffer, &failures));
     EXPECT_EQ(calls.size(), 1u);
 }
 
@@ -80,7 +75,7 @@ TEST(UdpDispatch, DiscardDropsEverything)
     unsigned char buffer[udp_buffer_size];
     net_address sender{};
     int failures = 0;
-    EXPECT_FALSE(dispatch_receive(dropping, 0, 0, &sender, buffer, &failures));
-    EXPECT_FALSE(dispatch_receive(dropping, 100, 0, &sender, buffer, &failures));
-    EXPECT_FALSE(dispatch_receive(dropping, -1, net_error_message_size, &sender, buffer, &failures));
+    EXPECT_FALSE(dispatch_receive(service_table[1].udp_reply, net_invalid_socket, 0, 0, &sender, buffer, &failures));
+    EXPECT_FALSE(dispatch_receive(service_table[1].udp_reply, net_invalid_socket, 100, 0, &sender, buffer, &failures));
+    EXPECT_FALSE(dispatch_receive(service_table[1].udp_reply, net_invalid_socket, -1, net_error_message_size, &sender, buffer, &failures));
 }

@@ -36,8 +36,8 @@ void put_marker(std::vector<unsigned char>& image, std::size_t offset)
 void stamp(std::vector<unsigned char>& image, std::size_t offset)
 {
     unsigned char* fields = image.data() + offset + stamp_marker_size;
-    stamp_write_le32(fields, stamp_image_checksum(image.data(), image.size(), offset));
-    stamp_write_le32(fields + 4, static_cast<std::uint32_t>(image.size()));
+    write_le32(fields, stamp_image_checksum(image.data(), image.size(), offset));
+    write_le32(fields + 4, static_cast<std::uint32_t>(image.size()));
 }
 
 std::vector<unsigned char> stamped_image(std::size_t size, std::size_t offset)

@@ -5,7 +5,8 @@
 #include <cstring>
 #include <string>
 
-#include "text_buffer.h"
+#include "global_text.h"
+#include "program_files.h"
 
 namespace {
 

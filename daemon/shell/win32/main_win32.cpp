@@ -4,14 +4,9 @@
 
 #include "clock.h"
 #include "message_box.h"
-#include "module_path.h"
 #include "resource.h"
-#include "selection.h"
-#include "self_check.h"
 #include "shell_win32.h"
-#include "sockets.h"
 #include "startup.h"
-#include "text_buffer.h"
 #include "threads.h"
 
 HINSTANCE program_instance;
@@ -19,8 +14,6 @@ HWND control_dialog;
 HICON taskbar_icon_image;
 
 namespace {
-
-constexpr std::size_t module_path_limit = 254;
 
 // A text of the string table; empty when it cannot be loaded.
 const char* resource_text(UINT id, char* buffer, int size)
@@ -50,12 +43,13 @@ void pause_with_dialog(unsigned milliseconds)
     }
 }
 
-void show_startup_error(int code)
+void show_sockets_error(int code)
 {
     char format[64];
     char caption[64];
-    std::snprintf(global_text, global_text_size, resource_text(IDS_SOCKET_ERROR, format, sizeof format), code);
-    message_box(global_text, resource_text(IDS_STARTUP_ERROR_CAPTION, caption, sizeof caption));
+    char text[96];
+    std::snprintf(text, sizeof text, resource_text(IDS_SOCKET_ERROR, format, sizeof format), code);
+    message_box(text, resource_text(IDS_STARTUP_ERROR_CAPTION, caption, sizeof caption));
 }
 
 int run_message_loop()
@@ -81,20 +75,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR arguments, int)
     program_instance = instance;
     HWND startup_dialog = CreateDialogParamA(instance, "INITDLG", nullptr, startup_dialog_proc, 0);
     if (startup_dialog == nullptr) note_failed_call("CreateDialogParamA(INITDLG)");
-    pause_with_dialog(startup_pause_ms);
-    module_path(global_text, module_path_limit);
-    if (!self_check_passes()) return -1;
-    if (command_line_waits(arguments)) pause_with_dialog(restart_wait_ms);
-
-    const int startup_error = net_startup();
-    if (startup_error != 0) {
-        show_startup_error(startup_error);
-        return -1;
-    }
-    load_selection();
-    const register_service_entry entry = find_register_service_process();
-    register_as_service(entry);
-    start_selected_listeners();
+    register_service_entry entry = nullptr;
+    if (!start_services(arguments, {pause_with_dialog, show_sockets_error}, &entry)) return -1;
 
     taskbar_icon_image = LoadIconA(instance, "TASKBARICON");
     if (taskbar_icon_image == nullptr) note_failed_call("LoadIconA(TASKBARICON)");

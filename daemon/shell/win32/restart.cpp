@@ -7,7 +7,7 @@ bool start_new_instance()
 {
     // The program's own full path, so that the new instance is this very
     // file wherever it lies and whatever it is called.
-    char program[1024];
+    char program[executable_path_size];
     if (module_path(program, sizeof program) == 0) return false;
     char command_line[sizeof program + 16];
     const int length = std::snprintf(command_line, sizeof command_line, "\"%s\" WAIT", program);

@@ -6,19 +6,19 @@
 #include <string>
 #include <unistd.h>
 
-#include "message_box.h"
-#include "module_path.h"
-#include "selection.h"
-#include "self_check.h"
-#include "shell_host.h"
-#include "sockets.h"
-#include "startup.h"
-#include "text_buffer.h"
 #include "clock.h"
+#include "message_box.h"
+#include "shell_host.h"
+#include "startup.h"
 
 namespace {
 
-constexpr std::size_t module_path_limit = 254;
+void show_sockets_error(int code)
+{
+    char text[64];
+    std::snprintf(text, sizeof text, "Socket Error Nr: %d", code);
+    message_box(text, "VESK - Error");
+}
 
 std::string joined_arguments(int argc, char** argv)
 {
@@ -45,24 +45,9 @@ int main(int argc, char** argv)
     sigaddset(&ending, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &ending, nullptr);
 
-    message_box("Velmora Version 1.0\nCopyright (C) Velmora developers. All rights reserved.\n"
-                "Starting Service Threads",
-                shell_caption);
-    clock_sleep_ms(startup_pause_ms);
-    module_path(global_text, module_path_limit);
-    if (!self_check_passes()) return -1;
-    if (command_line_waits(joined_arguments(argc, argv).c_str())) clock_sleep_ms(restart_wait_ms);
-
-    const int startup_error = net_startup();
-    if (startup_error != 0) {
-        std::snprintf(global_text, global_text_size, "Socket Error Nr: %d", startup_error);
-        message_box(global_text, "VESK - Error");
-        return -1;
-    }
-    load_selection();
-    const register_service_entry entry = find_register_service_process();
-    register_as_service(entry);
-    start_selected_listeners();
+    message_box("Velmora Version 1.0\nCopyright (C) Velmora developers\nStarting Service Threads", shell_caption);
+    register_service_entry entry = nullptr;
+    if (!start_services(joined_arguments(argc, argv).c_str(), {clock_sleep_ms, show_sockets_error}, &entry)) return -1;
 
     const int status = run_shell(ending);
 

@@ -14,7 +14,7 @@ const char value_name[] = "VELMORA";
 
 void update_autostart(bool enabled)
 {
-    char program[1024];
+    char program[executable_path_size];
     module_path(program, sizeof program);
     // The key belongs to the system: where it is missing, there is no
     // autostart to keep, and it is not created.

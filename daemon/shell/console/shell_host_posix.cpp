@@ -30,7 +30,7 @@ int run_shell(const sigset_t& ending)
 
 void restart_program()
 {
-    char executable[1024];
+    char executable[executable_path_size];
     if (module_path(executable, sizeof executable) == 0) return;
     char wait[] = "WAIT";
     char* arguments[] = {executable, wait, nullptr};

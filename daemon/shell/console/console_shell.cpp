@@ -172,7 +172,7 @@ void host_start_icon_thread() { write_hint(); }
 // told now is whether the executable can be run at all.
 bool host_start_new_instance()
 {
-    char executable[1024];
+    char executable[executable_path_size];
     if (module_path(executable, sizeof executable) == 0 || ::access(executable, X_OK) != 0) return false;
     console.restart = true;
     return true;

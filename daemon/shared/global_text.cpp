@@ -1,4 +1,4 @@
-#include "text_buffer.h"
+#include "global_text.h"
 
 #include <atomic>
 #include <cstring>
@@ -38,20 +38,4 @@ void global_text_copy(char* out, std::size_t out_size)
     global_text[global_text_size - 1] = '\0';
     copy_text(out, out_size, global_text);
     global_text_busy.clear(std::memory_order_release);
-}
-
-char* build_sibling_path(const char* module_path, char separator, const char* file_name, char* out,
-                         std::size_t out_size)
-{
-    if (out_size == 0) return out;
-    const char* last = std::strrchr(module_path, separator);
-    std::size_t folder = last == nullptr ? 0 : static_cast<std::size_t>(last - module_path) + 1;
-    if (folder > out_size - 1) folder = out_size - 1;
-    // memmove: the module path may already stand in `out`.
-    std::memmove(out, module_path, folder);
-    std::size_t name = std::strlen(file_name);
-    if (name > out_size - 1 - folder) name = out_size - 1 - folder;
-    std::memcpy(out + folder, file_name, name);
-    out[folder + name] = '\0';
-    return out;
 }

@@ -1,0 +1,25 @@
+// The eight services as rows of one table, in the fixed start order: each
+// row holds what the listener framework needs to run the service.
+#pragma once
+
+#include <cstdint>
+
+#include "listener.h"
+
+struct service_row {
+    const char* name;
+    std::uint16_t port;
+    int selection_flag;            // index of the service's flag among the record's ten flags
+    thread_entry tcp_session;      // started with the accepted socket as its argument
+    datagram_handler udp_reply;    // nullptr for a service without a UDP listener
+    // Runs on the TCP listener's thread before the port is bound; false when
+    // the service cannot run (it has then said why).
+    bool (*before_listening)();
+    // Port 53: every accepted connection first shows the global text as a
+    // "TCP" box.
+    bool box_before_session;
+};
+
+inline constexpr int service_count = 8;
+// echo, discard, daytime, quote, chargen, telnet, time, dns: the start order.
+extern const service_row service_table[service_count];
