@@ -11,3 +11,15 @@ void console_binary_output()
     std::fflush(stdout);
     _setmode(_fileno(stdout), _O_BINARY);
 }
+
+void console_write_output(const char* text, std::size_t length)
+{
+    std::fwrite(text, 1, length, stdout);
+    std::fflush(stdout);
+}
+
+void console_write_error(const char* text)
+{
+    std::fputs(text, stderr);
+    std::fflush(stderr);
+}

@@ -25,6 +25,13 @@ struct net_address {
     int length;
 };
 
+// The port of an IPv4 address, in host order: bytes 2 and 3 of the socket
+// address, in network order on every platform.
+inline std::uint16_t net_address_port(const net_address* address)
+{
+    return static_cast<std::uint16_t>(address->bytes[2] << 8 | address->bytes[3]);
+}
+
 // Starts the sockets interface (version 1.1). Returns 0, or the error code
 // of the start-up call.
 int net_startup();

@@ -11,8 +11,17 @@ inline constexpr unsigned thread_default_stack = 10000;
 
 // Starts `entry(argument)` on a new detached thread. The stack is at least
 // `stack_bytes`, rounded up to what the system needs. Returns true when the
-// thread runs.
-bool thread_start(thread_entry entry, void* argument, unsigned stack_bytes);
+// thread runs; otherwise `error`, when given, receives the system's error
+// number.
+bool thread_start(thread_entry entry, void* argument, unsigned stack_bytes, int* error = nullptr);
+
+// A counting signal that one thread waits on and any thread raises; raising
+// never blocks. Created once and never destroyed.
+struct thread_signal;
+// nullptr when the system cannot make one.
+thread_signal* thread_signal_create();
+void thread_signal_raise(thread_signal* signal);
+void thread_signal_wait(thread_signal* signal);
 
 // Packs a socket or a small integer into the one argument and back.
 inline void* thread_argument(std::intptr_t value) { return reinterpret_cast<void*>(value); }

@@ -4,6 +4,7 @@
 #include <climits>
 #include <new>
 #include <pthread.h>
+#include <semaphore.h>
 #include <unistd.h>
 
 #ifndef VELMORA_THREAD_STACK_FLOOR
@@ -39,19 +40,24 @@ std::size_t stack_size_for(unsigned requested)
 
 } // namespace
 
-bool thread_start(thread_entry entry, void* argument, unsigned stack_bytes)
+bool thread_start(thread_entry entry, void* argument, unsigned stack_bytes, int* error)
 {
     pthread_attr_t attributes;
-    if (pthread_attr_init(&attributes) != 0) return false;
+    int result = pthread_attr_init(&attributes);
+    if (result != 0) {
+        if (error != nullptr) *error = result;
+        return false;
+    }
     pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
     std::size_t size = stack_size_for(stack_bytes);
     auto* record = new (std::nothrow) start_record{entry, argument};
     if (record == nullptr) {
         pthread_attr_destroy(&attributes);
+        if (error != nullptr) *error = ENOMEM;
         return false;
     }
     pthread_t thread;
-    int result = pthread_attr_setstacksize(&attributes, size);
+    result = pthread_attr_setstacksize(&attributes, size);
     if (result == 0) result = pthread_create(&thread, &attributes, run, record);
     if (result == EINVAL) {
         // The system's thread-local storage may need more than the minimum.
@@ -59,6 +65,35 @@ bool thread_start(thread_entry entry, void* argument, unsigned stack_bytes)
         result = pthread_create(&thread, &attributes, run, record);
     }
     pthread_attr_destroy(&attributes);
-    if (result != 0) delete record;
+    if (result != 0) {
+        delete record;
+        if (error != nullptr) *error = result;
+    }
     return result == 0;
+}
+
+struct thread_signal {
+    sem_t semaphore;
+};
+
+thread_signal* thread_signal_create()
+{
+    auto* signal = new (std::nothrow) thread_signal;
+    if (signal != nullptr && ::sem_init(&signal->semaphore, 0, 0) != 0) {
+        delete signal;
+        return nullptr;
+    }
+    return signal;
+}
+
+void thread_signal_raise(thread_signal* signal)
+{
+    // At the semaphore's greatest count the waiter has wakings enough.
+    ::sem_post(&signal->semaphore);
+}
+
+void thread_signal_wait(thread_signal* signal)
+{
+    while (::sem_wait(&signal->semaphore) != 0 && errno == EINTR) {
+    }
 }

@@ -157,6 +157,13 @@ int quote_pick(int r, int count)
     return static_cast<int>(static_cast<std::uint32_t>(r) * static_cast<std::uint32_t>(count) / 32767u);
 }
 
+bool dns_query_source_port(std::uint16_t source_port)
+{
+    constexpr std::uint16_t dns_port = 53;
+    constexpr std::uint16_t first_unprivileged_port = 1024;
+    return source_port == dns_port || source_port >= first_unprivileged_port;
+}
+
 int dns_build_answer(unsigned char* buffer, int count)
 {
     static const unsigned char record[dns_record_size] = {0x01, 0x78, 0x00, 0x00, 0x01, 0x00, 0x01, 0x00, 0x00,

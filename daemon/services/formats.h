@@ -61,6 +61,11 @@ int quote_pick(int r, int count);
 inline constexpr int dns_header_size = 12;
 inline constexpr int dns_record_size = 17;
 int dns_build_answer(unsigned char* buffer, int count);
+// Whether a datagram from `source_port` may be a resolver's query. The small
+// services (7, 9, 13, 17, 19, 37) and every other port below 1024 but 53
+// never are: answering them would let a forged datagram start an endless
+// exchange with a responder that answers from its own port.
+bool dns_query_source_port(std::uint16_t source_port);
 
 // Telnet refusal: the option parser, one byte at a time.
 enum class telnet_state { data, command, will_option, do_option, refuse_option };

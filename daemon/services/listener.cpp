@@ -5,6 +5,7 @@
 
 #include "clock.h"
 #include "message_box.h"
+#include "output_lines.h"
 #include "service_table.h"
 #include "global_text.h"
 
@@ -74,7 +75,7 @@ void run_tcp_listener(void* argument)
             continue;
         }
         failures_in_a_row = 0;
-        std::printf("Executing server thread for %d\n", static_cast<int>(connection));
+        output_line("Executing server thread for %d\n", static_cast<int>(connection));
         if (row.box_before_session) {
             char text[global_text_size];
             global_text_copy(text, sizeof text);

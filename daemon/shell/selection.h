@@ -40,9 +40,13 @@ int selection_from_image(const unsigned char* image, std::size_t size, ServiceSe
 // (what the port-53 box shows) and returns it.
 const char* settings_file_path();
 
-// Fills `selection` from the settings file; 1 when a whole record of this
-// version was read, else 0 with the record unchanged.
-int load_selection();
+// What the settings file held at start-up.
+enum class selection_source { whole_record, no_file, short_file, other_version };
+
+// Fills `selection` from the settings file when it holds a whole record of
+// this version; otherwise the record is left unchanged and the result says
+// why.
+selection_source load_selection();
 
 // Writes the record at the start of the settings file (a longer file keeps
 // the rest), then sets or clears autostart. 1 when all 44 bytes were written.

@@ -1,10 +1,12 @@
 #include "startup.h"
 
+#include <cstdio>
 #include <cstring>
 
 #include "global_text.h"
 #include "message_box.h"
 #include "module_path.h"
+#include "output_lines.h"
 #include "selection.h"
 #include "self_check.h"
 #include "service_table.h"
@@ -15,13 +17,35 @@ bool command_line_waits(const char* arguments)
     return arguments != nullptr && std::strstr(arguments, "WAIT") != nullptr;
 }
 
-void start_selected_listeners()
+namespace {
+
+bool start_listener(thread_entry listener, const service_row& row, const char* transport)
 {
+    int error = 0;
+    if (thread_start(listener, const_cast<service_row*>(&row), thread_default_stack, &error)) return true;
+    char text[128];
+    std::snprintf(text, sizeof text, "Error Nr: %d\nThe %s %s listener (port %u) cannot start", error, row.name,
+                  transport, static_cast<unsigned>(row.port));
+    message_box(text, "VESK - thread start failed");
+    return false;
+}
+
+void append_name(char* list, std::size_t size, const char* name)
+{
+    const std::size_t used = std::strlen(list);
+    std::snprintf(list + used, size - used, "%s%s", used > 0 ? ", " : "", name);
+}
+
+} // namespace
+
+void start_selected_listeners(char* started, std::size_t started_size)
+{
+    if (started_size > 0) started[0] = '\0';
     for (const service_row& row : service_table) {
         if (selection_flag(selection, row.selection_flag) == 0) continue;
-        void* argument = const_cast<service_row*>(&row);
-        thread_start(run_tcp_listener, argument, thread_default_stack);
-        if (row.udp_reply != nullptr) thread_start(run_udp_listener, argument, thread_default_stack);
+        bool running = start_listener(run_tcp_listener, row, "TCP");
+        if (row.udp_reply != nullptr) running = start_listener(run_udp_listener, row, "UDP") && running;
+        if (running && started_size > 0) append_name(started, started_size, row.name);
     }
 }
 
@@ -50,9 +74,12 @@ bool start_services(const char* arguments, const startup_host& host, register_se
         host.show_sockets_error(sockets_error);
         return false;
     }
-    load_selection();
+    const selection_source source = load_selection();
     *entry = find_register_service_process();
     register_as_service(*entry);
-    start_selected_listeners();
+    output_lines_start();
+    char started[128];
+    start_selected_listeners(started, sizeof started);
+    if (host.report != nullptr) host.report(settings_file_path(), source, started);
     return true;
 }

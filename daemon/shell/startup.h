@@ -1,7 +1,10 @@
 // The start-up steps that both platforms share.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+
+#include "selection.h"
 
 // "WAIT" anywhere in the arguments, case-sensitive, asks for the pause that
 // lets an ending instance release its ports.
@@ -10,8 +13,11 @@ inline constexpr unsigned restart_wait_ms = 5000;
 inline constexpr unsigned startup_pause_ms = 300;
 
 // Starts the listener threads of the selected services in the fixed order,
-// the TCP listener of a service before its UDP listener.
-void start_selected_listeners();
+// the TCP listener of a service before its UDP listener. A listener thread
+// that cannot be started is shown in a box that names it. Writes into
+// `started` the names of the services whose listeners all run, separated by
+// ", " (empty when none does).
+void start_selected_listeners(char* started, std::size_t started_size);
 
 // RegisterServiceProcess: (process id, type) -> 0 on failure.
 using register_service_entry = std::uint32_t (*)(std::uint32_t process_id, std::uint32_t type);
@@ -32,9 +38,13 @@ inline constexpr const char* shell_caption = "Velmora V1.0";
 
 // What start-up asks of the platform's face: a pause that keeps its start-up
 // notice in view, and the box for a sockets interface that cannot start.
+// Where there is no icon or dialog to show the state, `report` (may be
+// nullptr) is told which settings file was read, what it held, and which
+// services run.
 struct startup_host {
     void (*pause)(unsigned milliseconds);
     void (*show_sockets_error)(int code);
+    void (*report)(const char* settings_path, selection_source source, const char* started);
 };
 
 // The start-up steps from the first pause to the running listeners: the

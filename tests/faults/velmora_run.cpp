@@ -51,14 +51,20 @@ std::string status_field(pid_t pid, const char* name)
         const rlimit limit{static_cast<rlim_t>(setup.descriptor_limit), static_cast<rlim_t>(setup.descriptor_limit)};
         if (::setrlimit(RLIMIT_NOFILE, &limit) != 0) ::_exit(121);
     }
+    if (setup.thread_limit > 0) {
+        const rlimit limit{static_cast<rlim_t>(setup.thread_limit), static_cast<rlim_t>(setup.thread_limit)};
+        if (::setrlimit(RLIMIT_NPROC, &limit) != 0) ::_exit(125);
+    }
     const int null_fd = ::open("/dev/null", O_RDWR);
     if (null_fd < 0) ::_exit(122);
     ::dup2(null_fd, STDIN_FILENO);
-    ::dup2(null_fd, STDOUT_FILENO);
+    ::dup2(setup.output_fd >= 0 ? setup.output_fd : null_fd, STDOUT_FILENO);
     ::dup2(errors_fd, STDERR_FILENO);
     // Nothing else of the test's descriptors reaches the program: its count
     // of descriptors must be its own.
     ::close_range(STDERR_FILENO + 1, ~0U, 0);
+    if (setup.close_output) ::close(STDOUT_FILENO);
+    if (setup.close_errors) ::close(STDERR_FILENO);
     if (setup.user != 0) {
         if (::setgroups(0, nullptr) != 0 || ::setgid(setup.user) != 0 || ::setuid(setup.user) != 0) ::_exit(123);
     }

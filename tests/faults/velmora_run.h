@@ -26,6 +26,10 @@ struct velmora_setup {
     long descriptor_limit = 0; // RLIMIT_NOFILE for Velmora; 0 keeps the test's own
     uid_t user = 0;            // 0: as the test runs; else this user and its group
     std::string network_namespace; // a name under /run/netns, or empty for the caller's
+    int output_fd = -1;        // standard output: this descriptor; -1: /dev/null
+    bool close_output = false; // start with standard output closed
+    bool close_errors = false; // start with standard error closed (the file stays empty)
+    long thread_limit = 0;     // RLIMIT_NPROC for Velmora (needs `user`); 0 keeps the test's own
 };
 
 struct velmora_run {

@@ -1,6 +1,7 @@
 // The DNS probe on UDP port 53, and the echo on TCP port 53.
 #include <gtest/gtest.h>
 
+#include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -95,6 +96,26 @@ TEST_F(Dns, FlagsAndCountsStayAsAsked)
     const datagram d = receive_datagram(u, 2s);
     EXPECT_EQ(hex(d.bytes), "BE EF 96 83 00 01 02 01 00 03 00 04 " + hex(query.substr(12)) + " " + hex(record));
     ::close(u);
+}
+
+// A datagram from a service's port, or any other port below 1024 but 53,
+// cannot be a resolver's query: answering a responder that answers from its
+// own port (daytime on 13, say) would never end.
+TEST_F(Dns, QueriesFromPortsOfServicesAreNotAnswered)
+{
+    for (int port : {7, 9, 13, 17, 19, 37, 1023, 1024}) {
+        const int u = ::socket(AF_INET, SOCK_DGRAM, 0);
+        ASSERT_GE(u, 0);
+        sockaddr_in own{};
+        own.sin_family = AF_INET;
+        own.sin_port = htons(static_cast<std::uint16_t>(port));
+        own.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ASSERT_EQ(::bind(u, reinterpret_cast<sockaddr*>(&own), sizeof own), 0) << "port " << port;
+        ASSERT_TRUE(send_datagram(u, 53, query_q));
+        const bool answered = receive_datagram(u, port < 1024 ? 300ms : 2s).arrived;
+        EXPECT_EQ(answered, port >= 1024) << "a query from port " << port;
+        ::close(u);
+    }
 }
 
 // TCP port 53 echoes, after its listener has written the "TCP" box.

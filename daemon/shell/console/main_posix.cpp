@@ -1,17 +1,52 @@
 // Velmora on POSIX: the start-up of the Windows program with stand-ins for
 // its desktop parts. The start-up dialog is a notice on standard error, and
 // the message loop waits until SIGINT or SIGTERM asks the program to end.
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <string>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include "clock.h"
+#include "console.h"
 #include "message_box.h"
 #include "shell_host.h"
 #include "startup.h"
 
 namespace {
+
+// Without an icon or a dialog, this line is what tells an operator (or the
+// journal) what runs.
+void report_start(const char* settings_path, selection_source source, const char* started)
+{
+    const char* why = nullptr;
+    switch (source) {
+    case selection_source::no_file: why = "the file is missing or not a readable file"; break;
+    case selection_source::short_file: why = "the file is shorter than 44 bytes"; break;
+    case selection_source::other_version: why = "the file is of another version"; break;
+    case selection_source::whole_record: why = started[0] == '\0' ? "no service is selected" : nullptr; break;
+    }
+    char line[512];
+    if (why == nullptr) std::snprintf(line, sizeof line, "Velmora: %s: running %s\n", settings_path, started);
+    else std::snprintf(line, sizeof line, "Velmora: %s: nothing runs: %s\n", settings_path, why);
+    console_write_error(line);
+}
+
+// Descriptors 0 to 2 that the caller left closed would be taken by the first
+// sockets, and the output lines and boxes would go into a client's
+// connection: they get /dev/null, as daemons do.
+void open_missing_standard_descriptors()
+{
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+        const int opened = ::open("/dev/null", O_RDWR);
+        if (opened >= 0 && opened != fd) {
+            ::dup2(opened, fd);
+            ::close(opened);
+        }
+    }
+}
 
 void show_sockets_error(int code)
 {
@@ -34,6 +69,11 @@ std::string joined_arguments(int argc, char** argv)
 
 int main(int argc, char** argv)
 {
+    open_missing_standard_descriptors();
+    // A reader of standard output or error that goes away must not end the
+    // program; the write fails and the line is lost instead.
+    std::signal(SIGPIPE, SIG_IGN);
+
     // The "Executing server thread" lines reach a log at once.
     std::setvbuf(stdout, nullptr, _IOLBF, BUFSIZ);
 
@@ -47,7 +87,7 @@ int main(int argc, char** argv)
 
     message_box("Velmora Version 1.0\nCopyright (C) Velmora developers\nStarting Service Threads", shell_caption);
     register_service_entry entry = nullptr;
-    if (!start_services(joined_arguments(argc, argv).c_str(), {clock_sleep_ms, show_sockets_error}, &entry)) return -1;
+    if (!start_services(joined_arguments(argc, argv).c_str(), {clock_sleep_ms, show_sockets_error, report_start}, &entry)) return -1;
 
     const int status = run_shell(ending);
 

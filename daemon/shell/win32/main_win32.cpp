@@ -76,7 +76,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR arguments, int)
     HWND startup_dialog = CreateDialogParamA(instance, "INITDLG", nullptr, startup_dialog_proc, 0);
     if (startup_dialog == nullptr) note_failed_call("CreateDialogParamA(INITDLG)");
     register_service_entry entry = nullptr;
-    if (!start_services(arguments, {pause_with_dialog, show_sockets_error}, &entry)) return -1;
+    if (!start_services(arguments, {pause_with_dialog, show_sockets_error, nullptr}, &entry)) return -1;
 
     taskbar_icon_image = LoadIconA(instance, "TASKBARICON");
     if (taskbar_icon_image == nullptr) note_failed_call("LoadIconA(TASKBARICON)");

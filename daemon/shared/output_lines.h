@@ -1,0 +1,14 @@
+// The lines that the listeners write to standard output ("Executing server
+// thread for N"). A listener never waits for its line: lines go into a
+// bounded queue that one writer thread drains. When the reader of standard
+// output does not keep up and the queue is full, lines are dropped and
+// counted, and the count is written once output flows again.
+#pragma once
+
+// Starts the writer thread. Until it runs (or where it cannot be started)
+// lines are written at once by the thread that has them.
+void output_lines_start();
+
+// Queues one line (formatted as printf would, cut to 63 characters and
+// ended with a line feed); never blocks.
+[[gnu::format(printf, 1, 2)]] void output_line(const char* format, ...);

@@ -1,0 +1,177 @@
+// What Velmora's own output channels and start-up must survive: a reader of
+// standard output that goes away or stops reading, standard descriptors that
+// the caller left closed, and a thread limit that lets only some listeners
+// start. None of them may stop a service or pass unsaid.
+#include <chrono>
+#include <fcntl.h>
+#include <fstream>
+#include <regex>
+#include <thread>
+#include <unistd.h>
+
+#include "fault_fixture.h"
+
+namespace {
+
+constexpr std::size_t daytime_text_size = 25;
+
+// One daytime connection: true when the whole text came and the server closed.
+bool daytime_served()
+{
+    const int fd = tcp_connect(13, 3000);
+    if (fd < 0) return false;
+    bool closed = false;
+    const std::string text = tcp_read(fd, 100, 3000, &closed);
+    ::close(fd);
+    return closed && text.size() == daytime_text_size;
+}
+
+struct output_pipe {
+    int read_end = -1;
+    int write_end = -1;
+    ~output_pipe()
+    {
+        if (read_end >= 0) ::close(read_end);
+        if (write_end >= 0) ::close(write_end);
+    }
+};
+
+std::string drain(int fd)
+{
+    std::string text;
+    char block[4096];
+    ssize_t n;
+    while ((n = ::read(fd, block, sizeof block)) > 0) text.append(block, static_cast<std::size_t>(n));
+    return text;
+}
+
+} // namespace
+
+class OutputChannel : public VelmoraFault {};
+
+TEST_F(OutputChannel, AReaderThatGoesAwayEndsNothing)
+{
+    output_pipe out;
+    int ends[2];
+    ASSERT_EQ(::pipe2(ends, O_CLOEXEC), 0);
+    out.read_end = ends[0];
+    out.write_end = ends[1];
+    velmora_setup setup;
+    setup.output_fd = out.write_end;
+    start(setup);
+    ::close(out.read_end);
+    out.read_end = -1;
+    for (int i = 0; i < 3; ++i) EXPECT_TRUE(daytime_served()) << "connection " << i;
+    EXPECT_EQ(probe_every_listener(), "");
+    stop_cleanly();
+}
+
+// A log collector that stalls: the pipe fills, lines are dropped and counted,
+// no listener waits, and the count comes once the reader reads again.
+TEST_F(OutputChannel, AnUnreadOutputStopsNoListenerAndTheEndStaysQuick)
+{
+    output_pipe out;
+    int ends[2];
+    ASSERT_EQ(::pipe2(ends, O_CLOEXEC), 0);
+    out.read_end = ends[0];
+    out.write_end = ends[1];
+    ASSERT_EQ(::fcntl(out.read_end, F_SETPIPE_SZ, 4096), 4096);
+    velmora_setup setup;
+    setup.output_fd = out.write_end;
+    start(setup);
+    // The pipe holds about 130 lines and the queue 1024: the rest are dropped.
+    int served = 0;
+    for (int i = 0; i < 1500; ++i) served += daytime_served();
+    EXPECT_EQ(served, 1500);
+
+    ASSERT_EQ(::fcntl(out.read_end, F_SETFL, O_NONBLOCK), 0);
+    std::string text = drain(out.read_end);
+    EXPECT_NE(text.find("Executing server thread for "), std::string::npos);
+    // The reader reads again: the next line brings the count of those lost.
+    EXPECT_TRUE(daytime_served());
+    const std::regex count_line(R"(\((\d+) lines of output were dropped: standard output was not read\)\n)");
+    std::smatch found;
+    for (int waited = 0; waited < 3000 && !std::regex_search(text, found, count_line); waited += 50) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        text += drain(out.read_end);
+    }
+    ASSERT_FALSE(found.empty()) << text.substr(text.size() > 400 ? text.size() - 400 : 0);
+    EXPECT_GT(std::stol(found[1].str()), 200);
+
+    // Fill the pipe again and end Velmora while it is full.
+    for (int i = 0; i < 200; ++i) daytime_served();
+    ASSERT_TRUE(velmora_alive(&run));
+    const auto asked = std::chrono::steady_clock::now();
+    EXPECT_EQ(velmora_stop(&run, 1000), 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - asked, std::chrono::seconds(1));
+    EXPECT_EQ(sanitizer_reports(run), "");
+}
+
+TEST_F(OutputChannel, ClosedStandardDescriptorsAreNotTakenBySockets)
+{
+    velmora_setup setup;
+    setup.close_output = true;
+    setup.close_errors = true;
+    start(setup);
+    for (int i = 0; i < 3; ++i) EXPECT_TRUE(daytime_served()) << "connection " << i;
+    // Port 53's box goes to standard error.
+    EXPECT_EQ(probe_tcp(53), "");
+    EXPECT_EQ(probe_every_listener(), "");
+    stop_cleanly();
+}
+
+// Under a thread limit only some listeners start: each one that does not is
+// named in a box, and the start-up line names the services that run.
+TEST_F(OutputChannel, ListenersThatCannotStartAreNamed)
+{
+    // Ports below 1024 for an ordinary user, in this namespace only.
+    std::ofstream("/proc/sys/net/ipv4/ip_unprivileged_port_start") << 0;
+    velmora_setup setup;
+    setup.user = 64123; // a user of its own, so that its thread count is Velmora's
+    setup.thread_limit = 8;
+    ASSERT_TRUE(velmora_start(&run, setup));
+    ASSERT_TRUE(velmora_started(&run, 10000)) << velmora_errors(run);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    ASSERT_TRUE(velmora_alive(&run));
+    const std::string errors = velmora_errors(run);
+    const std::regex not_started(R"(VESK - thread start failed: Error Nr: \d+\nThe (\w+) (TCP|UDP) listener \(port (\d+)\) cannot start)");
+    int boxes = 0;
+    for (auto m = std::sregex_iterator(errors.begin(), errors.end(), not_started); m != std::sregex_iterator(); ++m) {
+        ++boxes;
+        const int port = std::stoi((*m)[3].str());
+        const auto& bound = (*m)[2].str() == "TCP" ? listening_tcp_ports() : bound_udp_ports();
+        EXPECT_EQ(bound.count(port), 0u) << (*m)[0].str();
+    }
+    EXPECT_GT(boxes, 0) << errors;
+    EXPECT_EQ(static_cast<std::size_t>(boxes) + listening_tcp_ports().size() + bound_udp_ports().size(), 14u) << errors;
+    EXPECT_NE(errors.find("/VELMORA.CFG: running echo"), std::string::npos) << errors;
+    stop_cleanly();
+}
+
+// Without an icon or dialog, one line says which file was read and what runs,
+// or why nothing does.
+TEST_F(OutputChannel, TheStartLineSaysWhatRunsOrWhyNothingDoes)
+{
+    const struct {
+        std::optional<std::vector<unsigned char>> settings;
+        const char* line;
+    } cases[] = {
+        {settings_image(256, {1, 0, 0, 0, 0, 0, 1}), "/VELMORA.CFG: running echo, time\n"},
+        {std::nullopt, "/VELMORA.CFG: nothing runs: the file is missing or not a readable file\n"},
+        {std::vector<unsigned char>(43, 1), "/VELMORA.CFG: nothing runs: the file is shorter than 44 bytes\n"},
+        {settings_image(257, {1, 1}), "/VELMORA.CFG: nothing runs: the file is of another version\n"},
+        {settings_image(256, {}), "/VELMORA.CFG: nothing runs: no service is selected\n"},
+    };
+    for (const auto& c : cases) {
+        velmora_setup setup;
+        setup.settings = c.settings;
+        ASSERT_TRUE(velmora_start(&run, setup));
+        ASSERT_TRUE(velmora_started(&run, 10000));
+        const std::string expected = "Velmora: " + run.folder + c.line;
+        EXPECT_NE(velmora_errors(run).find(expected), std::string::npos) << velmora_errors(run);
+        stop_cleanly();
+        velmora_discard(&run);
+        run = velmora_run{};
+        ASSERT_TRUE(enter_fresh_network_namespace());
+    }
+}
