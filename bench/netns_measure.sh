@@ -34,6 +34,11 @@ cpu_busy_between() {
     if ($1 in t) printf "%s_busy=%.0f%% ", $1, 100 * (busy - b[$1]) / (total - t[$1] > 0 ? total - t[$1] : 1)
     else { t[$1] = total; b[$1] = busy } }'
 }
+# The server process's CPU time in clock ticks (utime, stime, cutime and
+# cstime, the fields after the state), for dnsperf, which reports no CPU of its own.
+server_ticks() {
+  sed 's/.*) //' "/proc/$SERVER_PID/stat" | awk '{ print $12 + $13 + $14 + $15 }'
+}
 run_load() {
   taskset -c "$LOAD_CPU" "$load" "$@" | sed "s/^RESULT /RESULT server=$server /"
 }
@@ -62,23 +67,26 @@ fi
 sleep 0.1
 udp=$(udp_host "$server")
 
+# Every measure also reports the server's own CPU time (--pid).
 case $measure in
-  tcp-echo-1) run_load tcp-echo --port 7 --connections 1 --seconds "$seconds" ;;
-  tcp-echo-50) run_load tcp-echo --port 7 --connections 50 --seconds "$seconds" ;;
-  daytime-rate) run_load daytime-rate --port 13 --connections 16 --seconds "$seconds" ;;
-  udp-echo) run_load udp-echo --host "$udp" --port 7 --outstanding 16 --payload 64 --seconds "$seconds" ;;
-  chargen) run_load chargen --port 19 --seconds "$seconds" ;;
-  dns) run_load dns --port 53 --outstanding 16 --seconds "$seconds" ;;
+  tcp-echo-1) run_load tcp-echo --port 7 --connections 1 --seconds "$seconds" --pid "$SERVER_PID" ;;
+  tcp-echo-50) run_load tcp-echo --port 7 --connections 50 --seconds "$seconds" --pid "$SERVER_PID" ;;
+  daytime-rate) run_load daytime-rate --port 13 --connections 16 --seconds "$seconds" --pid "$SERVER_PID" ;;
+  udp-echo) run_load udp-echo --host "$udp" --port 7 --outstanding 16 --payload 64 --seconds "$seconds" --pid "$SERVER_PID" ;;
+  chargen) run_load chargen --port 19 --seconds "$seconds" --pid "$SERVER_PID" ;;
+  dns) run_load dns --port 53 --outstanding 16 --seconds "$seconds" --pid "$SERVER_PID" ;;
   dnsperf)
     printf 'bench.velmora.test A\nwww.velmora.test A\nmail.velmora.test MX\n' >"$WORK/queries"
     before=$(cpu_times)
+    ticks_before=$(server_ticks)
     taskset -c "$LOAD_CPU" dnsperf -s 127.0.0.1 -p 53 -d "$WORK/queries" -l "$seconds" -q 16 -c 1 >"$WORK/dnsperf.out" 2>&1
     busy=$(cpu_busy_between "$before" "$(cpu_times)")
+    server_cpu=$(awk -v a="$ticks_before" -v b="$(server_ticks)" -v hz="$(getconf CLK_TCK)" 'BEGIN { printf "%.3f", (b - a) / hz }')
     qps=$(awk '/Queries per second:/ {print $4}' "$WORK/dnsperf.out")
     lost=$(awk '/Queries lost:/ {print $3}' "$WORK/dnsperf.out")
-    echo "RESULT server=$server measure=dnsperf value=${qps:-0} unit=qps lost=${lost:-?} outstanding=16 $busy"
+    echo "RESULT server=$server measure=dnsperf value=${qps:-0} unit=qps lost=${lost:-?} outstanding=16 $busy server_cpu_s=$server_cpu"
     ;;
-  burst) run_load burst --port 7 --count "$BURST_COUNT" --seconds 30 ;;
+  burst) run_load burst --port 7 --count "$BURST_COUNT" --seconds 30 --pid "$SERVER_PID" ;;
   idle) run_load idle --port 7 --count "$IDLE_COUNT" --pid "$SERVER_PID" --seconds 60 ;;
   *) echo "unknown measure $measure" >&2 ;;
 esac

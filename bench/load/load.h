@@ -51,6 +51,8 @@ int pending_error(int fd);
 // Raises the soft and hard limit on open files to at least `wanted`.
 bool raise_open_files(long wanted);
 
+// The server whose own CPU time report() adds (0: none), set once.
+void report_watch(long pid);
 // Marks the start of a measure, for the CPU load that report() adds.
 void report_start();
 // One result line: "RESULT measure=M value=V unit=U key=value...".
@@ -62,6 +64,9 @@ void report(const std::string& measure, double value, const std::string& unit, c
 long memory_rss_kib(long pid);
 long memory_pss_tree_kib(long pid, int* processes);
 long thread_count(long pid);
+// The CPU time in seconds that the process and its descendants have used:
+// their threads, live and ended, and the children already waited for.
+double process_tree_cpu_seconds(long pid);
 
 int measure_tcp_echo(const options& o, const target& t);
 int measure_daytime_rate(const options& o, const target& t);

@@ -18,6 +18,7 @@ int main(int argc, char** argv)
         return 2;
     }
     raise_open_files(4096);
+    report_watch(o.pid);
     static const std::map<std::string, int (*)(const options&, const target&)> measures = {
         {"tcp-echo", measure_tcp_echo}, {"daytime-rate", measure_daytime_rate}, {"udp-echo", measure_udp_echo},
         {"dns", measure_dns},           {"chargen", measure_chargen},           {"burst", measure_burst},
