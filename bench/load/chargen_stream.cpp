@@ -36,6 +36,7 @@ int measure_chargen(const options& o, const target& t)
         }
         if ((reads & 63) == 0) now = now_seconds();
     }
+    report_stop();
     now = now_seconds();
     ::close(fd);
     const double elapsed = now - begin;

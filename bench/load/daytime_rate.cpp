@@ -120,6 +120,7 @@ int measure_daytime_rate(const options& o, const target& t)
             }
         }
     }
+    report_stop();
     const double elapsed = now_seconds() - begin;
     for (loop& l : loops)
         if (l.fd >= 0) finish(l);

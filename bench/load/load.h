@@ -53,8 +53,12 @@ bool raise_open_files(long wanted);
 
 // The server whose own CPU time report() adds (0: none), set once.
 void report_watch(long pid);
-// Marks the start of a measure, for the CPU load that report() adds.
+// Mark the start and the end of a measure's timed part, for the CPU figures
+// that report() adds; without report_stop() the end is when report() runs.
+// The end comes before the connections close: a server that forks per
+// connection may reap its children unaccounted.
 void report_start();
+void report_stop();
 // One result line: "RESULT measure=M value=V unit=U key=value...".
 void report(const std::string& measure, double value, const std::string& unit, const std::string& details);
 

@@ -11,8 +11,11 @@ struct cpu_times {
 };
 
 cpu_times started;
+cpu_times stopped;
+bool stop_taken = false;
 long watched = 0;
 double watched_started = 0;
+double watched_stopped = 0;
 
 // Busy and total jiffies of CPUs 0 and 1 from /proc/stat.
 cpu_times cpu_sample()
@@ -45,21 +48,28 @@ void report_start()
 {
     started = cpu_sample();
     if (watched > 0) watched_started = process_tree_cpu_seconds(watched);
+    stop_taken = false;
+}
+
+void report_stop()
+{
+    stopped = cpu_sample();
+    if (watched > 0) watched_stopped = process_tree_cpu_seconds(watched);
+    stop_taken = true;
 }
 
 void report(const std::string& measure, double value, const std::string& unit, const std::string& details)
 {
-    const cpu_times now = cpu_sample();
+    if (!stop_taken) report_stop();
     double busy[2] = {0, 0};
     for (int i = 0; i < 2; ++i) {
-        const unsigned long long total = now.total[i] - started.total[i];
-        if (total > 0) busy[i] = 100.0 * static_cast<double>(now.busy[i] - started.busy[i]) / static_cast<double>(total);
+        const unsigned long long total = stopped.total[i] - started.total[i];
+        if (total > 0) busy[i] = 100.0 * static_cast<double>(stopped.busy[i] - started.busy[i]) / static_cast<double>(total);
     }
     // The server's own CPU time: unlike the busy share of its CPU, other
     // work on the machine does not count in it.
     char server[64] = "";
-    if (watched > 0)
-        std::snprintf(server, sizeof server, " server_cpu_s=%.3f", process_tree_cpu_seconds(watched) - watched_started);
+    if (watched > 0) std::snprintf(server, sizeof server, " server_cpu_s=%.3f", watched_stopped - watched_started);
     std::printf("RESULT measure=%s value=%.3f unit=%s %s cpu0_busy=%.0f%% cpu1_busy=%.0f%%%s\n", measure.c_str(), value,
                 unit.c_str(), details.c_str(), busy[0], busy[1], server);
     std::fflush(stdout);

@@ -69,9 +69,13 @@ std::vector<long> process_tree(long pid)
     return tree;
 }
 
-// utime + stime + cutime + cstime of one process, in clock ticks: its
-// threads, live and ended, and its children that have been waited for.
-long long process_ticks(long pid)
+// The CPU seconds of one process: its threads, live and ended, and its
+// children that have been waited for. /proc/PID/stat gives them in clock
+// ticks (10 ms), each cut down to a whole tick: for a single-threaded
+// process the scheduler's count in nanoseconds is taken instead, so that a
+// thousand short-lived children of a forking server do not each lose up to
+// a tick.
+double process_cpu_seconds(long pid, double tick)
 {
     const std::string path = "/proc/" + std::to_string(pid) + "/stat";
     std::FILE* f = std::fopen(path.c_str(), "r");
@@ -82,12 +86,23 @@ long long process_ticks(long pid)
     text[n] = '\0';
     const char* p = std::strrchr(text, ')');
     if (p == nullptr) return 0;
-    // After the name: state (field 3) ... utime is field 14.
+    // After the name: state (field 3) ... utime, stime, cutime, cstime are
+    // fields 14 to 17, the number of threads field 20.
     long long v[4] = {};
-    if (std::sscanf(p + 1, " %*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %lld %lld %lld %lld", &v[0], &v[1], &v[2],
-                    &v[3]) != 4)
+    long threads = 0;
+    if (std::sscanf(p + 1, " %*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %lld %lld %lld %lld %*d %*d %ld", &v[0], &v[1],
+                    &v[2], &v[3], &threads) != 5)
         return 0;
-    return v[0] + v[1] + v[2] + v[3];
+    double own = static_cast<double>(v[0] + v[1]) * tick;
+    if (threads == 1) {
+        const std::string sched = "/proc/" + std::to_string(pid) + "/schedstat";
+        if (std::FILE* g = std::fopen(sched.c_str(), "r")) {
+            unsigned long long ns = 0;
+            if (std::fscanf(g, "%llu", &ns) == 1) own = static_cast<double>(ns) * 1e-9;
+            std::fclose(g);
+        }
+    }
+    return own + static_cast<double>(v[2] + v[3]) * tick;
 }
 
 } // namespace
@@ -100,10 +115,11 @@ double process_tree_cpu_seconds(long pid)
 {
     // A child reaped in between moves from its own count into its parent's
     // cutime and cstime, so the sum over the tree only grows.
-    long long ticks = 0;
-    for (long p : process_tree(pid)) ticks += process_ticks(p);
     const long per_second = ::sysconf(_SC_CLK_TCK);
-    return static_cast<double>(ticks) / static_cast<double>(per_second > 0 ? per_second : 100);
+    const double tick = 1.0 / static_cast<double>(per_second > 0 ? per_second : 100);
+    double sum = 0;
+    for (long p : process_tree(pid)) sum += process_cpu_seconds(p, tick);
+    return sum;
 }
 
 long memory_pss_tree_kib(long pid, int* processes)

@@ -105,6 +105,7 @@ int measure_tcp_echo(const options& o, const target& t)
         }
         now = now_seconds();
     }
+    report_stop();
     const double elapsed = now - start;
     int broken = 0;
     for (connection& c : connections) {

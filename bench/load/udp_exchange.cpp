@@ -168,6 +168,7 @@ int exchange(kind k, const options& o, const target& t)
         }
         if (!due.empty() && c.sent < o.max_operations) send_all(fd, slots, due, t, c);
     }
+    report_stop();
     const double elapsed = now_seconds() - begin;
     ::close(fd);
     const std::string details = "outstanding=" + std::to_string(o.outstanding) + " bytes=" +
