@@ -1,5 +1,6 @@
 // Starting a thread with a requested stack and one argument; no thread is
-// ever joined or told to stop.
+// ever joined or told to stop. Threads that run one piece of work after
+// another may be kept parked between them.
 #pragma once
 
 #include <cstdint>
@@ -14,6 +15,18 @@ inline constexpr unsigned thread_default_stack = 10000;
 // thread runs; otherwise `error`, when given, receives the system's error
 // number.
 bool thread_start(thread_entry entry, void* argument, unsigned stack_bytes, int* error = nullptr);
+
+// Starts `entry(argument)` at once on a thread of its own, as thread_start
+// does, but hands it to a parked thread when one waits whose stack is large
+// enough. A thread started here does not end with its entry: it parks and
+// waits up to thread_park_ms for the next thread_run, and ends when none
+// comes or when thread_park_limit threads already wait. So a run never waits
+// for another, and creating and ending a thread leave the path of a busy
+// service. Returns as thread_start does.
+bool thread_run(thread_entry entry, void* argument, unsigned stack_bytes, int* error = nullptr);
+// Bounds of the parked threads: how many wait at most, and how long each.
+inline constexpr int thread_park_limit = 64;
+inline constexpr unsigned thread_park_ms = 1000;
 
 // A counting signal that one thread waits on and any thread raises; raising
 // never blocks. Created once and never destroyed.
