@@ -1,17 +1,11 @@
 #include "service_handlers.h"
 
-namespace {
-
-constexpr int transfer_size = 512;
-
-} // namespace
-
 void echo_tcp_session(void* connection)
 {
     const net_socket s = session_socket(connection);
-    unsigned char buffer[transfer_size];
+    unsigned char buffer[stream_portion];
     int received;
-    while ((received = net_recv(s, buffer, transfer_size)) > 0) net_send(s, buffer, received);
+    while ((received = net_recv(s, buffer, stream_portion)) > 0) net_send(s, buffer, received);
     net_close(s);
 }
 

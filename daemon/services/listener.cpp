@@ -81,8 +81,19 @@ void run_tcp_listener(void* argument)
             global_text_copy(text, sizeof text);
             message_box(text, "TCP");
         }
-        if (!thread_start(row.tcp_session, thread_argument(connection), thread_default_stack)) net_close(connection);
+        if (!row.start_session(row.tcp_session, thread_argument(connection))) net_close(connection);
     }
+}
+
+bool session_on_own_thread(thread_entry session, void* argument)
+{
+    return thread_run(session, argument, session_stack);
+}
+
+bool session_on_listener(thread_entry session, void* argument)
+{
+    session(argument);
+    return true;
 }
 
 bool dispatch_receive(datagram_handler handler, net_socket listener, int received, int error,

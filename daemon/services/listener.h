@@ -1,6 +1,6 @@
 // The listener pattern that carries every service: a TCP listener accepts
-// connections and starts one session thread for each; a UDP listener
-// receives datagrams one after another and answers each on its own thread.
+// connections and starts a session for each, on a thread of its own; a UDP
+// listener receives datagrams one after another and answers each itself.
 #pragma once
 
 #include <cstdint>
@@ -12,6 +12,12 @@ inline constexpr int tcp_listen_backlog = 50;
 inline constexpr int udp_receive_offer = 255;
 // Room for the largest datagram offered plus what the DNS probe appends.
 inline constexpr int udp_buffer_size = 272;
+
+// The most a stream session (echo, discard, TCP 53) takes in one receive,
+// and echo sends back whole before the next; it lies on the session's stack.
+inline constexpr int stream_portion = 16384;
+// A session thread's stack: what every thread asks for, plus one portion.
+inline constexpr unsigned session_stack = thread_default_stack + stream_portion;
 
 // One received datagram of `count` bytes (0 to 255) from `sender`, in a
 // buffer of udp_buffer_size bytes that the handler may build its answer in.
@@ -26,6 +32,17 @@ struct datagram {
     bool over_long;
 };
 using datagram_handler = void (*)(const datagram& d);
+
+// How an accepted connection's session starts; true when it runs (or has
+// run), false when it could not start and the connection is to be closed.
+using session_start = bool (*)(thread_entry session, void* argument);
+// On a thread of its own, at once: a parked thread when one waits, else a
+// new one. Every open connection is served so, without limit.
+bool session_on_own_thread(thread_entry session, void* argument);
+// On the listener's own thread, before the next accept: only for a session
+// that can never block (a short send into a just-accepted socket and a
+// close), which then costs no thread at all.
+bool session_on_listener(thread_entry session, void* argument);
 
 // The listener threads: `row` is the service's row of the service table.
 // They return only when the listener gives up.

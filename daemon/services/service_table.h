@@ -11,6 +11,7 @@ struct service_row {
     std::uint16_t port;
     int selection_flag;            // index of the service's flag among the record's ten flags
     thread_entry tcp_session;      // started with the accepted socket as its argument
+    session_start start_session;   // where the session runs
     datagram_handler udp_reply;    // nullptr for a service without a UDP listener
     // Runs on the TCP listener's thread before the port is bound; false when
     // the service cannot run (it has then said why).
