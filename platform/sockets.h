@@ -62,6 +62,12 @@ int net_recv(net_socket s, void* buffer, int length);
 // order are the same either way.
 int net_send_more(net_socket s, const void* data, int length);
 
+// Sends the last piece of a stream and ends the sending side (the socket
+// stays open for the close). Where the system allows, the piece and the end
+// of the stream leave together in one segment instead of two; the bytes
+// are the same either way. Returns what the send returned.
+int net_send_last(net_socket s, const void* data, int length);
+
 // Receives one datagram of at most `length` bytes. A longer datagram is a
 // failure (-1, net_error_message_size) that still leaves its first `length`
 // bytes in the buffer and its sender in `from`, as Winsock reports it.

@@ -128,6 +128,15 @@ int net_send(net_socket s, const void* data, int length) { return send_with_flag
 
 int net_send_more(net_socket s, const void* data, int length) { return send_with_flags(s, data, length, MSG_MORE); }
 
+int net_send_last(net_socket s, const void* data, int length)
+{
+    // Held back by MSG_MORE, the piece is still queued when the shutdown
+    // adds the end of the stream to it, and both go out at once.
+    const int sent = send_with_flags(s, data, length, MSG_MORE);
+    ::shutdown(static_cast<int>(s), SHUT_WR);
+    return sent;
+}
+
 int net_recv(net_socket s, void* buffer, int length)
 {
     ssize_t n;

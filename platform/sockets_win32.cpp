@@ -52,6 +52,13 @@ int net_send(net_socket s, const void* data, int length)
 
 int net_send_more(net_socket s, const void* data, int length) { return net_send(s, data, length); }
 
+int net_send_last(net_socket s, const void* data, int length)
+{
+    const int sent = net_send(s, data, length);
+    shutdown(to_socket(s), 1); // SD_SEND
+    return sent;
+}
+
 int net_recv(net_socket s, void* buffer, int length)
 {
     return result_of(recv(to_socket(s), static_cast<char*>(buffer), length, 0));

@@ -19,7 +19,7 @@ void daytime_tcp_session(void* connection)
 {
     const net_socket s = session_socket(connection);
     char text[daytime_text_size];
-    if (daytime_now(text)) net_send(s, text, daytime_text_size);
+    if (daytime_now(text)) net_send_last(s, text, daytime_text_size);
     net_close(s);
 }
 

@@ -6,7 +6,7 @@ void time_tcp_session(void* connection)
     const net_socket s = session_socket(connection);
     unsigned char value[4];
     time_bytes(clock_seconds_now(), value);
-    net_send(s, value, sizeof value);
+    net_send_last(s, value, sizeof value);
     net_close(s);
 }
 
