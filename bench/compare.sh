@@ -18,7 +18,7 @@ cd "$(dirname "$0")/.."
 root=$(pwd)
 
 seconds=5 runs=3 smoke=0 note="" build=1 build_dir=build/bench-release
-servers="velmora mini xinetd openbsd-inetd inetutils-inetd dnsmasq"
+servers="velmora mini mini-one-socket xinetd openbsd-inetd inetutils-inetd dnsmasq"
 out="$root/bench/RESULTS.md"
 while [ $# -gt 0 ]; do
   case $1 in
@@ -58,8 +58,8 @@ fi
 
 # Peers come from Debian packages, unpacked into the scratch folder.
 needs_peers=0
-for s in $servers; do case $s in velmora|mini) ;; *) needs_peers=1 ;; esac; done
-available="velmora mini"
+for s in $servers; do case $s in velmora|mini*) ;; *) needs_peers=1 ;; esac; done
+available="velmora mini mini-one-socket"
 if [ "$needs_peers" = 1 ]; then
   echo "compare: fetching peers into $PEERS" >&2
   bench/fetch_peers.sh "$PEERS" >"$scratch/peers.txt" || true
@@ -80,7 +80,8 @@ measures_of() {
   [ "$have_dnsperf" = 1 ] && dnsperf=dnsperf
   case $1 in
     velmora) echo "first-port tcp-echo-1 tcp-echo-50 daytime-rate udp-echo chargen dns $dnsperf burst idle" ;;
-    mini) echo "tcp-echo-1 tcp-echo-50" ;;
+    mini) echo "tcp-echo-1 tcp-echo-50 udp-echo" ;;
+    mini-one-socket) echo "udp-echo" ;;
     dnsmasq) echo "dns $dnsperf" ;;
     *) echo "first-port tcp-echo-1 tcp-echo-50 daytime-rate udp-echo chargen burst idle" ;;
   esac

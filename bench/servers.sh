@@ -24,6 +24,12 @@ prepare_mini() {
   SERVER_COMMAND="$BUILD/bench/mini_echo/velmora_mini_echo 7"
 }
 
+# The same loop answering datagrams from its listening socket: what a UDP
+# echo costs without the fresh socket per reply.
+prepare_mini_one_socket() {
+  SERVER_COMMAND="$BUILD/bench/mini_echo/velmora_mini_echo 7 one-socket"
+}
+
 # xinetd's internal services; rate limits raised, logging off.
 prepare_xinetd() {
   conf="$WORK/xinetd.conf"
@@ -91,6 +97,7 @@ prepare_server() {
   case $1 in
     velmora) prepare_velmora ;;
     mini) prepare_mini ;;
+    mini-one-socket) prepare_mini_one_socket ;;
     xinetd) prepare_xinetd ;;
     openbsd-inetd) prepare_openbsd_inetd ;;
     inetutils-inetd) prepare_inetutils_inetd ;;
