@@ -223,6 +223,23 @@ int descriptor_count(pid_t pid)
     return count;
 }
 
+int threads_in_accept(pid_t pid)
+{
+    const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
+    DIR* folder = ::opendir(tasks.c_str());
+    if (folder == nullptr) return 0;
+    int count = 0;
+    while (const dirent* entry = ::readdir(folder)) {
+        if (entry->d_name[0] == '.') continue;
+        // The first word is the number of the system call the thread waits in.
+        std::ifstream file(tasks + "/" + entry->d_name + "/syscall");
+        long call = -1;
+        if (file >> call && call == SYS_accept4) ++count;
+    }
+    ::closedir(folder);
+    return count;
+}
+
 int thread_count(pid_t pid)
 {
     const std::string field = status_field(pid, "Threads");

@@ -58,6 +58,9 @@ std::string sanitizer_reports(const velmora_run& run);
 
 int descriptor_count(pid_t pid); // -1 when unknown
 int thread_count(pid_t pid);     // -1 when unknown
+// Threads blocked in accept: each holds a descriptor that the system takes
+// before the wait and that /proc lists only once a connection comes.
+int threads_in_accept(pid_t pid);
 long resident_kb(pid_t pid);     // -1 when unknown
 
 // Polls `reading` until it returns `wanted` or the time is up; returns the
