@@ -104,6 +104,46 @@ TEST(Listener, ClientResetsEndTheirSessionsButNeverTheProcess)
     remove_scratch(run);
 }
 
+// Sessions start on parked threads where some wait, on new ones beyond them.
+// After a first crowd has ended, leaving threads parked, a larger crowd of
+// blocking sessions is served all at once: none waits for another's thread.
+TEST(Listener, ACrowdLargerThanTheParkedThreadsIsServedAtOnce)
+{
+    velmora_run run = launch({flag_echo});
+    ASSERT_TRUE(wait_for_ports({flag_echo})) << stderr_text(run);
+    const int baseline = thread_count(run);
+    const auto crowd = [](int size, const std::string& tag) {
+        std::vector<int> clients;
+        for (int i = 0; i < size; ++i) {
+            const int c = tcp_connect(7);
+            if (c < 0) break;
+            send_all(c, tag + std::to_string(i) + ";");
+            clients.push_back(c);
+        }
+        // Every session answers while all the others stay open and blocked.
+        int answered = 0;
+        for (std::size_t i = 0; i < clients.size(); ++i) {
+            const std::string expected = tag + std::to_string(i) + ";";
+            answered += read_exactly(clients[i], expected.size(), 3s) == expected;
+        }
+        return std::make_pair(clients, answered);
+    };
+    auto [first, first_answered] = crowd(80, "a");
+    EXPECT_EQ(first_answered, 80);
+    for (int c : first) ::close(c);
+    // The first crowd's threads have ended their sessions and park or end.
+    EXPECT_TRUE(wait_until([&] { return thread_count(run) < baseline + 80; }, 3s));
+    auto [second, second_answered] = crowd(200, "b");
+    EXPECT_EQ(second_answered, 200) << "a session waited for another's thread";
+    EXPECT_EQ(thread_count(run), baseline + 200);
+    for (int c : second) ::close(c);
+    // Parked threads wait only a while.
+    EXPECT_TRUE(wait_until([&] { return thread_count(run) == baseline; }, 10s))
+        << "threads left: " << thread_count(run) - baseline;
+    EXPECT_EQ(stop(run), 0) << stderr_text(run);
+    remove_scratch(run);
+}
+
 // With its descriptors used up the program cannot accept; the listener waits
 // for room instead of ending, and the waiting connections are served once
 // earlier ones close.
