@@ -106,7 +106,6 @@ bool velmora_start(velmora_run* run, const velmora_setup& setup)
     if (setup.quotes && !write_file(folder / "VESK.TXT", setup.quotes->data(), setup.quotes->size())) return false;
     if (setup.settings && ::chmod((folder / "VELMORA.CFG").c_str(), setup.settings_mode) != 0) return false;
     if (setup.settings_folder && !fs::create_directory(folder / "VELMORA.CFG", error)) return false;
-    if (setup.quotes_folder && !fs::create_directory(folder / "VESK.TXT", error)) return false;
     if (setup.prepare && !setup.prepare(run->folder)) return false;
 
     const std::string program = (folder / "velmora").string();

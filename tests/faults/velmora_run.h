@@ -20,7 +20,6 @@ struct velmora_setup {
     std::optional<std::vector<unsigned char>> settings = all_services(); // nullopt: no file
     std::optional<std::string> quotes = std::string("Quote one.\r\n%\r\nQuote two\r\nsecond line.\r\n%\r\n");
     bool settings_folder = false;  // a folder named VELMORA.CFG instead of the file
-    bool quotes_folder = false;    // a folder named VESK.TXT instead of the file
     unsigned settings_mode = 0644; // the settings file's permissions
     std::function<bool(const std::string& folder)> prepare; // anything else, before the start
     long descriptor_limit = 0; // RLIMIT_NOFILE for Velmora; 0 keeps the test's own

@@ -80,6 +80,8 @@ std::string read_until_close(int fd, std::chrono::milliseconds limit, std::size_
 std::string read_exactly(int fd, std::size_t count, std::chrono::milliseconds limit);
 // Whether anything (data or the close) arrives within `limit`.
 bool readable_within(int fd, std::chrono::milliseconds limit);
+// A fresh connection to TCP echo gets `text` back within 3 s.
+bool echo_answers(const std::string& text);
 
 int udp_socket();                               // bound to an ephemeral port
 int local_port(int fd);

@@ -95,11 +95,7 @@ TEST(Listener, ClientResetsEndTheirSessionsButNeverTheProcess)
     EXPECT_TRUE(wait_until([&] { return thread_count(run) == baseline; }, 5s))
         << "session threads left: " << thread_count(run) - baseline;
     ASSERT_TRUE(running(run));
-    const int c = tcp_connect(7);
-    ASSERT_GE(c, 0);
-    send_all(c, "alive");
-    EXPECT_EQ(read_exactly(c, 5, 2s), "alive");
-    ::close(c);
+    EXPECT_TRUE(echo_answers("alive"));
     EXPECT_EQ(stop(run), 0) << stderr_text(run);
     remove_scratch(run);
 }
@@ -136,11 +132,7 @@ TEST(Listener, FailedAcceptNeverEndsTheListener)
         EXPECT_EQ(read_exactly(clients[i], expected.size(), 3s), expected) << "a waiting client was never served";
         ::close(clients[i]);
     }
-    const int late = tcp_connect(7);
-    ASSERT_GE(late, 0);
-    send_all(late, "late");
-    EXPECT_EQ(read_exactly(late, 4, 3s), "late");
-    ::close(late);
+    EXPECT_TRUE(echo_answers("late"));
     EXPECT_EQ(stop(run), 0) << stderr_text(run);
     remove_scratch(run);
 }
