@@ -3,6 +3,7 @@
 #include "autostart.h"
 #include "files.h"
 #include "module_path.h"
+#include "selection_file.h"
 #include "text_buffer.h"
 
 ServiceSelection selection;
@@ -69,16 +70,10 @@ int load_selection()
     return selection_from_image(image, have, &selection);
 }
 
-int save_selection()
+int save_selection(int* error)
 {
     selection.format_version = selection_format_version;
-    const int fd = file_open_update(settings_file_path());
-    if (fd < 0) return 0;
-    unsigned char image[selection_image_size];
-    selection_to_image(selection, image);
-    const int written = file_write(fd, image, sizeof image);
-    file_close(fd);
-    if (written != static_cast<int>(sizeof image)) return 0;
+    if (!write_selection_file(settings_file_path(), selection, error)) return 0;
     update_autostart(selection.auto_start != 0);
     return 1;
 }
