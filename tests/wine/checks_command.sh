@@ -1,5 +1,6 @@
 # VELMORACTL.EXE beside VELMORA.EXE: shows the VELMORA.CFG beside it, sets
-# flags in it (keeping the file's tail) and refuses a wrong value.
+# flags in it (keeping the file's tail), refuses a wrong value and makes a
+# missing file.
 
 if [ -f "$PROGRAMS/VELMORACTL.EXE" ]; then
     ctl_cfg="$PROGRAMS/VELMORA.CFG"
@@ -29,6 +30,15 @@ PY
     check "VELMORACTL.EXE set daytime maybe: exit status 2" test "$ctl_rc" = 2
     check "VELMORACTL.EXE set daytime maybe: the file is left as it is" \
         cfg_is "$ctl_cfg" 0 0 1 0 0 0 0 1 0 0 TAIL
+
+    # A missing file is made through a temporary one, which does not stay.
+    rm -f "$ctl_cfg"
+    run_console "$WORK/ctl-create.out" "$PROGRAMS/VELMORACTL.EXE" set time on
+    ctl_rc=$?
+    check "VELMORACTL.EXE set time on without a file: exit status 0" test "$ctl_rc" = 0
+    check "VELMORACTL.EXE set: a missing file is made with exactly the 44 bytes" \
+        cfg_is "$ctl_cfg" 0 0 0 0 0 0 1 0 0 0
+    check "VELMORACTL.EXE set: no temporary file is left" test ! -e "$ctl_cfg.new"
 else
     fail "VELMORACTL.EXE is in the build folder"
 fi
