@@ -5,6 +5,7 @@
 #include "files.h"
 #include "global_text.h"
 #include "program_files.h"
+#include "selection_file.h"
 
 ServiceSelection selection;
 
@@ -58,16 +59,10 @@ selection_source load_selection()
     return have < sizeof image ? selection_source::short_file : selection_source::other_version;
 }
 
-int save_selection()
+int save_selection(int* error)
 {
     selection.format_version = selection_format_version;
-    const int fd = file_open_update(settings_file_path());
-    if (fd < 0) return 0;
-    unsigned char image[selection_image_size];
-    selection_to_image(selection, image);
-    const int written = file_write(fd, image, sizeof image);
-    file_close(fd);
-    if (written != static_cast<int>(sizeof image)) return 0;
+    if (!write_selection_file(settings_file_path(), selection, error)) return 0;
     update_autostart(selection.auto_start != 0);
     return 1;
 }

@@ -49,5 +49,7 @@ enum class selection_source { whole_record, no_file, short_file, other_version }
 selection_source load_selection();
 
 // Writes the record at the start of the settings file (a longer file keeps
-// the rest), then sets or clears autostart. 1 when all 44 bytes were written.
-int save_selection();
+// the rest) and flushes it to disk, then sets or clears autostart. 1 when
+// the file holds all 44 bytes; else 0, autostart is left alone and `error`
+// tells why (see write_selection_file).
+int save_selection(int* error);

@@ -6,10 +6,13 @@
 // /etc/systemd/system); each save runs in a private mount namespace with an
 // empty tmpfs there, so that the machine's own units are never touched.
 #include <cerrno>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <random>
+#include <set>
 #include <sched.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -86,6 +89,76 @@ protected:
         return code <= 1 ? code : -1;
     }
 
+    // Runs one save on a disk with no room left: a tmpfs in a private mount
+    // namespace over the folder "disk", holding a copy of the probe and
+    // `existing` as its settings file (none when nullopt), filled up before
+    // the save. What the save leaves there is copied out beside the disk:
+    // disk.files (the names on the disk, one a line) and disk.cfg (the
+    // settings file, when there is one). Returns the save's result, -1 when
+    // the disk could not be set up.
+    int save_on_full_disk(const std::optional<std::vector<unsigned char>>& existing)
+    {
+        const fs::path disk = folder / "disk";
+        fs::create_directory(disk);
+        const std::uintmax_t room = fs::file_size(folder / "save_probe") + (64 << 10);
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            const std::string size = "size=" + std::to_string(room);
+            if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+                ::mount("tmpfs", "/etc/systemd/system", "tmpfs", 0, "size=1m") != 0 ||
+                ::mount("tmpfs", disk.c_str(), "tmpfs", 0, size.c_str()) != 0)
+                ::_exit(100);
+            std::error_code error;
+            fs::copy_file(folder / "save_probe", disk / "save_probe", error);
+            if (error || ::chmod((disk / "save_probe").c_str(), 0755) != 0) ::_exit(101);
+            if (existing) write_all(disk / "VELMORA.CFG", *existing);
+            if (!fill(disk / "filler")) ::_exit(102);
+
+            const pid_t probe = ::fork();
+            if (probe == 0) {
+                const int out = ::open((folder / "probe.out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+                if (out < 0 || ::dup2(out, STDOUT_FILENO) < 0) ::_exit(103);
+                const std::string program = (disk / "save_probe").string();
+                char* const arguments[] = {const_cast<char*>(program.c_str()), const_cast<char*>(flags), nullptr};
+                ::execv(program.c_str(), arguments);
+                ::_exit(104);
+            }
+            int status = 0;
+            if (probe < 0 || ::waitpid(probe, &status, 0) != probe || !WIFEXITED(status)) ::_exit(105);
+
+            std::set<std::string> names;
+            for (const fs::directory_entry& entry : fs::directory_iterator(disk)) names.insert(entry.path().filename());
+            std::ofstream list(folder / "disk.files");
+            for (const std::string& name : names) list << name << "\n";
+            list.close();
+            if (fs::exists(disk / "VELMORA.CFG")) fs::copy_file(disk / "VELMORA.CFG", folder / "disk.cfg", error);
+            ::_exit(WEXITSTATUS(status));
+        }
+        int status = 0;
+        if (pid < 0 || ::waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
+        const int code = WEXITSTATUS(status);
+        return code <= 1 ? code : -1;
+    }
+
+    // Writes until the disk has no room left.
+    static bool fill(const fs::path& path)
+    {
+        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (fd < 0) return false;
+        const std::vector<char> block(4096, 'x');
+        while (::write(fd, block.data(), block.size()) > 0) {
+        }
+        const bool full = errno == ENOSPC;
+        ::close(fd);
+        return full;
+    }
+
+    std::string file_text(const char* name) const
+    {
+        const std::vector<unsigned char> bytes = read_all(folder / name);
+        return {bytes.begin(), bytes.end()};
+    }
+
     fs::path settings() const { return folder / "VELMORA.CFG"; }
 
     fs::path folder;
@@ -141,4 +214,44 @@ TEST_F(SaveSelection, FolderInPlaceOfTheFile)
     EXPECT_EQ(save(), 0);
     EXPECT_TRUE(fs::is_directory(settings()));
     EXPECT_EQ(read_all(settings() / "inside"), (std::vector<unsigned char>{1, 2, 3}));
+}
+
+// A pipe would hold the bytes until someone reads them, /dev/null drops
+// them: neither is a settings file, and the save must neither wait on them
+// nor report success.
+TEST_F(SaveSelection, PipesAndDevicesAreNotSettingsFiles)
+{
+    ASSERT_EQ(::mkfifo(settings().c_str(), 0644), 0);
+    EXPECT_EQ(save(), 0);
+    struct stat status{};
+    ASSERT_EQ(::lstat(settings().c_str(), &status), 0);
+    EXPECT_TRUE(S_ISFIFO(status.st_mode));
+    ASSERT_EQ(::unlink(settings().c_str()), 0);
+
+    ASSERT_EQ(::symlink("/dev/null", settings().c_str()), 0);
+    EXPECT_EQ(save(), 0);
+    EXPECT_EQ(fs::read_symlink(settings()), "/dev/null");
+}
+
+// A full disk: a new file could only be left short, so none is made and the
+// save says why; a short file stays as it was; a file that already has its
+// 44 bytes needs no room and takes the save.
+TEST_F(SaveSelection, FullDisk)
+{
+    const std::string full = "Error Nr: " + std::to_string(ENOSPC) + "\n";
+
+    ASSERT_EQ(save_on_full_disk(std::nullopt), 0);
+    EXPECT_EQ(file_text("probe.out"), full);
+    EXPECT_EQ(file_text("disk.files"), "filler\nsave_probe\n");
+
+    const std::vector<unsigned char> short_file = random_bytes(10, 10);
+    ASSERT_EQ(save_on_full_disk(short_file), 0);
+    EXPECT_EQ(file_text("probe.out"), full);
+    EXPECT_EQ(file_text("disk.files"), "VELMORA.CFG\nfiller\nsave_probe\n");
+    EXPECT_EQ(read_all(folder / "disk.cfg"), short_file);
+
+    fs::remove(folder / "disk.cfg");
+    ASSERT_EQ(save_on_full_disk(settings_image(256, {0, 1, 0, 1, 0, 0, 1, 0, 1, 0})), 1);
+    EXPECT_EQ(file_text("disk.files"), "VELMORA.CFG\nfiller\nsave_probe\n");
+    EXPECT_EQ(read_all(folder / "disk.cfg"), record);
 }

@@ -3,6 +3,8 @@
 // test program, which CTest runs from a fresh copy in a temporary folder.
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstdio>
 #include <fcntl.h>
 #include <string>
 #include <sys/stat.h>
@@ -173,13 +175,42 @@ TEST_F(DialogProc, FailedRestartSavesShowsTheBoxAndKeepsRunning)
     EXPECT_EQ(read_file(cfg_path()), image_of(ticked));
 }
 
-TEST_F(DialogProc, UnsavableFileStillRestarts)
+// A settings file that cannot hold the record: a folder does not open for
+// writing, and a pipe or /dev/null would take the bytes and keep none. The
+// box says why, autostart is left alone, nothing restarts, and the record
+// stays the choice in force, which Discard puts back into the boxes.
+TEST_F(DialogProc, UnsavableFileShowsWhyAndKeepsThisInstanceAndItsChoice)
 {
-    // A folder in the settings file's place cannot be opened for writing.
-    ASSERT_EQ(::mkdir(cfg_path().c_str(), 0755), 0);
-    send(dialog_message_command, id_apply);
-    ::rmdir(cfg_path().c_str());
-    EXPECT_EQ(host_calls, joined(reads_in_pair_order(), {"new_instance", "post_quit 0"}));
+    const std::string path = cfg_path();
+    const std::string not_plain = "It is not a plain file but a folder, pipe or device.";
+    struct unsavable {
+        const char* kind;
+        int (*make)(const char* path);
+        std::string reason;
+    };
+    const unsavable cases[] = {
+        {"a folder", [](const char* p) { return ::mkdir(p, 0755); }, "Error Nr: " + std::to_string(EISDIR)},
+        {"a pipe", [](const char* p) { return ::mkfifo(p, 0644); }, not_plain},
+        {"a link to /dev/null", [](const char* p) { return ::symlink("/dev/null", p); }, not_plain},
+    };
+    for (const unsavable& c : cases) {
+        SCOPED_TRACE(c.kind);
+        reset_fake_host();
+        selection = marked_record();
+        ASSERT_EQ(c.make(path.c_str()), 0);
+        tick({0, 1, 0, 1, 0, 0, 1, 0, 1, 0});
+        testing::internal::CaptureStderr();
+        send(dialog_message_command, id_apply);
+        const std::string shown = testing::internal::GetCapturedStderr();
+        std::remove(path.c_str());
+
+        EXPECT_EQ(host_calls, reads_in_pair_order());
+        EXPECT_EQ(shown, "Velmora V1.0: The selection could not be saved to\n" + path + "\n" + c.reason +
+                             "\nVelmora goes on with the services it runs now and was not restarted.\n");
+        host_calls.clear();
+        send(dialog_message_command, id_discard_changes);
+        EXPECT_EQ(host_calls, joined(checks_of(marked_states), {"minimize"}));
+    }
 }
 
 TEST_F(DialogProc, StopClosesThenPostsQuitWithoutSaving)
