@@ -26,6 +26,9 @@ struct velmora_setup {
     long descriptor_limit = 0; // RLIMIT_NOFILE for Velmora; 0 keeps the test's own
     uid_t user = 0;            // 0: as the test runs; else this user and its group
     std::string network_namespace; // a name under /run/netns, or empty for the caller's
+    // A program that starts Velmora, with its arguments (Velmora's path is
+    // added last), e.g. setpriv to drop privileges; empty: Velmora directly.
+    std::vector<std::string> launcher;
 };
 
 struct velmora_run {
