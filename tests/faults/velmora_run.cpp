@@ -44,7 +44,7 @@ std::string status_field(pid_t pid, const char* name)
 }
 
 // In the child, between fork and exec: only async-signal-safe calls.
-[[noreturn]] void become_velmora(const velmora_setup& setup, const char* program, int namespace_fd, int errors_fd)
+[[noreturn]] void become_velmora(const velmora_setup& setup, char* const* arguments, int namespace_fd, int errors_fd)
 {
     if (namespace_fd >= 0 && ::setns(namespace_fd, CLONE_NEWNET) != 0) ::_exit(120);
     if (setup.descriptor_limit > 0) {
@@ -68,8 +68,7 @@ std::string status_field(pid_t pid, const char* name)
     if (setup.user != 0) {
         if (::setgroups(0, nullptr) != 0 || ::setgid(setup.user) != 0 || ::setuid(setup.user) != 0) ::_exit(123);
     }
-    char* const arguments[] = {const_cast<char*>(program), nullptr};
-    ::execv(program, arguments);
+    ::execv(arguments[0], arguments);
     ::_exit(124);
 }
 
@@ -119,8 +118,14 @@ bool velmora_start(velmora_run* run, const velmora_setup& setup)
             return false;
         }
     }
+    // The command line is made before the fork: the child only calls exec.
+    std::vector<std::string> words = setup.launcher;
+    words.push_back(program);
+    std::vector<char*> arguments;
+    for (std::string& word : words) arguments.push_back(word.data());
+    arguments.push_back(nullptr);
     const pid_t pid = ::fork();
-    if (pid == 0) become_velmora(setup, program.c_str(), namespace_fd, errors_fd);
+    if (pid == 0) become_velmora(setup, arguments.data(), namespace_fd, errors_fd);
     ::close(errors_fd);
     if (namespace_fd >= 0) ::close(namespace_fd);
     if (pid < 0) return false;

@@ -29,6 +29,9 @@ struct velmora_setup {
     bool close_output = false; // start with standard output closed
     bool close_errors = false; // start with standard error closed (the file stays empty)
     long thread_limit = 0;     // RLIMIT_NPROC for Velmora (needs `user`); 0 keeps the test's own
+    // A program that starts Velmora, with its arguments (Velmora's path is
+    // added last), e.g. setpriv to drop privileges; empty: Velmora directly.
+    std::vector<std::string> launcher;
 };
 
 struct velmora_run {
