@@ -45,18 +45,11 @@ const char* settings_file_path()
     return path;
 }
 
-selection_source load_selection()
+selection_file_kind load_selection()
 {
-    const int fd = file_open_read(settings_file_path());
-    if (fd < 0) return selection_source::no_file;
-    unsigned char image[selection_image_size];
-    std::size_t have = 0;
-    int got;
-    while (have < sizeof image && (got = file_read(fd, image + have, sizeof image - have)) > 0)
-        have += static_cast<std::size_t>(got);
-    file_close(fd);
-    if (selection_from_image(image, have, &selection)) return selection_source::whole_record;
-    return have < sizeof image ? selection_source::short_file : selection_source::other_version;
+    const selection_file_content content = read_selection_file(settings_file_path());
+    if (content.kind == selection_file_kind::whole) selection = content.record;
+    return content.kind;
 }
 
 int save_selection(int* error)

@@ -40,13 +40,20 @@ int selection_from_image(const unsigned char* image, std::size_t size, ServiceSe
 // (what the port-53 box shows) and returns it.
 const char* settings_file_path();
 
-// What the settings file held at start-up.
-enum class selection_source { whole_record, no_file, short_file, other_version };
+// What a settings file holds.
+enum class selection_file_kind {
+    whole,         // a record of this version
+    missing,       // no such file
+    short_file,    // fewer than 44 bytes
+    other_version, // 44 bytes or more, another version
+    not_plain,     // a folder, pipe or device
+    unreadable,    // cannot be opened or read
+};
 
 // Fills `selection` from the settings file when it holds a whole record of
-// this version; otherwise the record is left unchanged and the result says
-// why.
-selection_source load_selection();
+// this version; otherwise the record is left unchanged (the file is ignored
+// as a whole) and the result says why.
+selection_file_kind load_selection();
 
 // Writes the record at the start of the settings file (a longer file keeps
 // the rest) and flushes it to disk, then sets or clears autostart. 1 when

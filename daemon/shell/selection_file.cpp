@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string>
 
+#include "byte_order.h"
 #include "files.h"
 
 namespace {
@@ -124,8 +125,7 @@ selection_file_content read_selection_file(const char* path)
         content.kind = selection_file_kind::whole;
     } else {
         content.kind = selection_file_kind::other_version;
-        content.version = std::uint32_t(image[0]) | std::uint32_t(image[1]) << 8 | std::uint32_t(image[2]) << 16 |
-                          std::uint32_t(image[3]) << 24;
+        content.version = read_le32(image);
     }
     return content;
 }

@@ -20,15 +20,6 @@ inline constexpr int selection_file_incomplete = -2; // the file did not keep th
 // error number or one of the two above) and false results.
 bool write_selection_file(const char* path, const ServiceSelection& record, int* error);
 
-enum class selection_file_kind {
-    whole,         // a record of this version: `record`
-    missing,       // no such file
-    short_file,    // fewer than 44 bytes: `size`
-    other_version, // 44 bytes or more, another version: `version`
-    not_plain,     // a folder, pipe or device
-    unreadable,    // cannot be opened or read: `error`
-};
-
 struct selection_file_content {
     selection_file_kind kind;
     ServiceSelection record;

@@ -159,7 +159,7 @@ TEST_F(OutputChannel, TheStartLineSaysWhatRunsOrWhyNothingDoes)
         const char* line;
     } cases[] = {
         {settings_image(256, {1, 0, 0, 0, 0, 0, 1}), "/VELMORA.CFG: running echo, time\n"},
-        {std::nullopt, "/VELMORA.CFG: nothing runs: the file is missing or not a readable file\n"},
+        {std::nullopt, "/VELMORA.CFG: nothing runs: the file is missing\n"},
         {std::vector<unsigned char>(43, 1), "/VELMORA.CFG: nothing runs: the file is shorter than 44 bytes\n"},
         {settings_image(257, {1, 1}), "/VELMORA.CFG: nothing runs: the file is of another version\n"},
         {settings_image(256, {}), "/VELMORA.CFG: nothing runs: no service is selected\n"},
