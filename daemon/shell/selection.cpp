@@ -27,12 +27,12 @@ void selection_to_image(const ServiceSelection& record, unsigned char out[select
     for (int w = 0; w < 11; ++w) write_le32(out + 4 * w, words[w]);
 }
 
-int selection_from_image(const unsigned char* image, std::size_t size, ServiceSelection* record)
+bool selection_from_image(const unsigned char* image, std::size_t size, ServiceSelection* record)
 {
-    if (size < selection_image_size || read_le32(image) != selection_format_version) return 0;
+    if (size < selection_image_size || read_le32(image) != selection_format_version) return false;
     record->format_version = read_le32(image);
     for (int i = 0; i < selection_flag_count; ++i) selection_flag(*record, i) = read_le32(image + 4 + 4 * i);
-    return 1;
+    return true;
 }
 
 const char* settings_file_path()
@@ -52,10 +52,10 @@ selection_file_kind load_selection()
     return content.kind;
 }
 
-int save_selection(int* error)
+bool save_selection(int* error)
 {
     selection.format_version = selection_format_version;
-    if (!write_selection_file(settings_file_path(), selection, error)) return 0;
+    if (!write_selection_file(settings_file_path(), selection, error)) return false;
     update_autostart(selection.auto_start != 0);
-    return 1;
+    return true;
 }

@@ -33,8 +33,8 @@ std::uint32_t& selection_flag(ServiceSelection& record, int i);
 void selection_to_image(const ServiceSelection& record, unsigned char out[selection_image_size]);
 // Takes an image of `size` bytes read from the file. A file shorter than 44
 // bytes or of another version is ignored as a whole: the record is left as it
-// is and the result is 0. Otherwise the record takes the image and 1 results.
-int selection_from_image(const unsigned char* image, std::size_t size, ServiceSelection* record);
+// is and the result is false. Otherwise the record takes the image.
+bool selection_from_image(const unsigned char* image, std::size_t size, ServiceSelection* record);
 
 // Builds the settings file's path, leaves a copy in the global text buffer
 // (what the port-53 box shows) and returns it.
@@ -56,7 +56,7 @@ enum class selection_file_kind {
 selection_file_kind load_selection();
 
 // Writes the record at the start of the settings file (a longer file keeps
-// the rest) and flushes it to disk, then sets or clears autostart. 1 when
-// the file holds all 44 bytes; else 0, autostart is left alone and `error`
+// the rest) and flushes it to disk, then sets or clears autostart. True when
+// the file holds all 44 bytes; else false, autostart is left alone and `error`
 // tells why (see write_selection_file).
-int save_selection(int* error);
+bool save_selection(int* error);

@@ -121,7 +121,7 @@ selection_file_content read_selection_file(const char* path)
     } else if (have < sizeof image) {
         content.kind = selection_file_kind::short_file;
         content.size = have;
-    } else if (selection_from_image(image, have, &content.record) == 1) {
+    } else if (selection_from_image(image, have, &content.record)) {
         content.kind = selection_file_kind::whole;
     } else {
         content.kind = selection_file_kind::other_version;

@@ -16,7 +16,7 @@ int main(int argc, char** argv)
     selection.format_version = 0; // the save sets it
     for (int i = 0; i < selection_flag_count; ++i) selection_flag(selection, i) = argv[1][i] == '1' ? 1u : 0u;
     int error = 0;
-    if (save_selection(&error) == 1) return 1;
+    if (save_selection(&error)) return 1;
     std::printf("Error Nr: %d\n", error);
     return 0;
 }

@@ -56,7 +56,7 @@ TEST(Selection, ReadingTakesEveryFlagAsStored)
 {
     const std::vector<unsigned char> image = image_of(256, {1, 2, 3, 4, 5, 6, 7, 8, 9, 0x01020304});
     ServiceSelection r{};
-    ASSERT_EQ(selection_from_image(image.data(), image.size(), &r), 1);
+    ASSERT_TRUE(selection_from_image(image.data(), image.size(), &r));
     EXPECT_EQ(r.format_version, 256u);
     EXPECT_EQ(r.echo_on, 1u);
     EXPECT_EQ(r.discard_on, 2u);
@@ -75,7 +75,7 @@ TEST(Selection, OnlyTheFirst44BytesOfALongerFileCount)
     std::vector<unsigned char> image = image_of(256, {0, 1, 0, 1, 0, 1, 0, 1, 0, 1});
     image.insert(image.end(), 20, 0xFF);
     ServiceSelection r{};
-    ASSERT_EQ(selection_from_image(image.data(), image.size(), &r), 1);
+    ASSERT_TRUE(selection_from_image(image.data(), image.size(), &r));
     EXPECT_EQ(r.echo_on, 0u);
     EXPECT_EQ(r.discard_on, 1u);
     EXPECT_EQ(r.auto_start, 1u);
@@ -95,7 +95,7 @@ TEST(Selection, ShortFileOrForeignVersionIsIgnoredWhole)
     };
     for (const case_& c : cases) {
         ServiceSelection r = marked_record();
-        EXPECT_EQ(selection_from_image(c.image.data(), c.image.size(), &r), 0) << c.what;
+        EXPECT_FALSE(selection_from_image(c.image.data(), c.image.size(), &r)) << c.what;
         const ServiceSelection before = marked_record();
         EXPECT_EQ(std::memcmp(&r, &before, sizeof r), 0) << c.what << ": the record changed";
     }
