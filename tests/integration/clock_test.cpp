@@ -58,12 +58,12 @@ protected:
     static void SetUpTestSuite()
     {
         server = launch({flag_daytime, flag_time}, nullptr, {"TZ=VLM-5:30"});
-        ASSERT_TRUE(wait_for_ports({flag_daytime, flag_time})) << stderr_text(server);
+        ASSERT_TRUE(wait_for_ports({flag_daytime, flag_time})) << program_errors(server);
     }
     static void TearDownTestSuite()
     {
-        EXPECT_EQ(stop(server), 0) << stderr_text(server);
-        remove_scratch(server);
+        EXPECT_EQ(program_stop(&server), 0) << program_errors(server);
+        program_discard(&server);
     }
 };
 

@@ -32,12 +32,12 @@ protected:
     static void SetUpTestSuite()
     {
         server = launch({flag_dns});
-        ASSERT_TRUE(wait_for_ports({flag_dns})) << stderr_text(server);
+        ASSERT_TRUE(wait_for_ports({flag_dns})) << program_errors(server);
     }
     static void TearDownTestSuite()
     {
-        EXPECT_EQ(stop(server), 0) << stderr_text(server);
-        remove_scratch(server);
+        EXPECT_EQ(program_stop(&server), 0) << program_errors(server);
+        program_discard(&server);
     }
 };
 
@@ -132,5 +132,5 @@ TEST_F(Dns, TcpPort53Echoes)
     EXPECT_EQ(read_until_close(c, 2s, 100, &closed), "");
     EXPECT_TRUE(closed);
     ::close(c);
-    EXPECT_NE(stderr_text(server).find("\nTCP: "), std::string::npos) << stderr_text(server);
+    EXPECT_NE(program_errors(server).find("\nTCP: "), std::string::npos) << program_errors(server);
 }
