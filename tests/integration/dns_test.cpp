@@ -11,8 +11,6 @@ using namespace std::chrono_literals;
 
 namespace {
 
-velmora_run server;
-
 std::string bytes(std::initializer_list<int> values)
 {
     std::string s;
@@ -27,19 +25,7 @@ const std::string record = bytes({0x01, 0x78, 0x00, 0x00, 0x01, 0x00, 0x01, 0x00
 
 } // namespace
 
-class Dns : public ::testing::Test {
-protected:
-    static void SetUpTestSuite()
-    {
-        server = launch({flag_dns});
-        ASSERT_TRUE(wait_for_ports({flag_dns})) << program_errors(server);
-    }
-    static void TearDownTestSuite()
-    {
-        EXPECT_EQ(program_stop(&server), 0) << program_errors(server);
-        program_discard(&server);
-    }
-};
+class Dns : public shared_velmora<flag_dns> {};
 
 TEST_F(Dns, StandardQueryGetsTheExactAnswerFromPort53)
 {

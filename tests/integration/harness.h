@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <gtest/gtest.h>
 #include <set>
 #include <string>
 #include <vector>
@@ -48,6 +49,27 @@ velmora_run prepared(const std::set<service_flag>& on);
 // it; waits for its ports.
 velmora_run launch(const std::set<service_flag>& on, const std::string* quotes = nullptr,
                    const std::vector<std::string>& environment = {});
+
+// A suite whose tests share one Velmora that serves `on`: started before the
+// first test, and ended after the last, which it must do with status 0.
+template <service_flag... on>
+class shared_velmora : public ::testing::Test {
+protected:
+    // A suite that needs more in Velmora's environment hides SetUpTestSuite
+    // with its own that calls this.
+    static void start_server(const std::vector<std::string>& environment = {})
+    {
+        server = launch({on...}, nullptr, environment);
+        ASSERT_TRUE(wait_for_ports({on...})) << program_errors(server);
+    }
+    static void SetUpTestSuite() { start_server(); }
+    static void TearDownTestSuite()
+    {
+        EXPECT_EQ(program_stop(&server), 0) << program_errors(server);
+        program_discard(&server);
+    }
+    static inline velmora_run server;
+};
 
 // Clients on 127.0.0.1.
 int tcp_connect(int port);                      // connected socket, or -1 with errno set
