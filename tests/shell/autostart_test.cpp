@@ -16,6 +16,7 @@
 
 #include "autostart.h"
 #include "module_path.h"
+#include "program_run.h"
 
 namespace {
 
@@ -161,16 +162,11 @@ TEST_F(Autostart, AReadOnlyFolderIsLeftAsItIsAndNothingIsShown)
 // only enables autostart for itself (see main), and tells whether it ran.
 bool enabled_from_copy(const std::string& name)
 {
-    const std::string copy_folder = ::testing::TempDir() + name;
-    const std::string copy = copy_folder + "/velmora_autostart_tests";
-    ::mkdir(copy_folder.c_str(), 0755);
-    ::setenv("VELMORA_HELPER", copy.c_str(), 1);
-    ::setenv("VELMORA_SELF", executable().c_str(), 1);
-    const int copied = std::system("cp \"$VELMORA_SELF\" \"$VELMORA_HELPER\"");
-    const int ran = std::system("VELMORA_ENABLE_AUTOSTART=1 \"$VELMORA_HELPER\"");
-    ::unlink(copy.c_str());
-    ::rmdir(copy_folder.c_str());
-    return copied == 0 && ran == 0;
+    program_run helper;
+    const bool copied = scratch_copy(&helper, executable(), name + "/velmora_autostart_tests");
+    const program_result ran = run_to_end(helper.program, {.environment = {"VELMORA_ENABLE_AUTOSTART=1"}}, 10000);
+    program_discard(&helper);
+    return copied && ran.status == 0;
 }
 
 TEST_F(Autostart, AnExecutableSystemdCannotRunGetsNoUnit)
