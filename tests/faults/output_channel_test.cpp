@@ -62,7 +62,7 @@ TEST_F(OutputChannel, AReaderThatGoesAwayEndsNothing)
     output_pipe out;
     ASSERT_GE(out.read_end, 0);
     velmora_setup setup;
-    setup.output_fd = out.write_end;
+    setup.output = {stream_kind::descriptor, out.write_end};
     start(setup);
     ::close(out.read_end);
     out.read_end = -1;
@@ -79,7 +79,7 @@ TEST_F(OutputChannel, AnUnreadOutputStopsNoListenerAndTheEndStaysQuick)
     ASSERT_GE(out.read_end, 0);
     ASSERT_EQ(::fcntl(out.read_end, F_SETPIPE_SZ, 4096), 4096);
     velmora_setup setup;
-    setup.output_fd = out.write_end;
+    setup.output = {stream_kind::descriptor, out.write_end};
     start(setup);
     // The pipe holds about 130 lines and the queue 1024: the rest are dropped.
     int served = 0;
@@ -112,8 +112,8 @@ TEST_F(OutputChannel, AnUnreadOutputStopsNoListenerAndTheEndStaysQuick)
 TEST_F(OutputChannel, ClosedStandardDescriptorsAreNotTakenBySockets)
 {
     velmora_setup setup;
-    setup.close_output = true;
-    setup.close_errors = true;
+    setup.output.kind = stream_kind::closed;
+    setup.errors.kind = stream_kind::closed;
     start(setup);
     for (int i = 0; i < 3; ++i) EXPECT_TRUE(daytime_served()) << "connection " << i;
     // Port 53's box goes to standard error.

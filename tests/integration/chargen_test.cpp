@@ -12,8 +12,6 @@ using namespace std::chrono_literals;
 
 namespace {
 
-velmora_run server;
-
 std::string ring()
 {
     std::string r;
@@ -54,19 +52,7 @@ void expect_udp_reply(const datagram& d, std::time_t before, std::time_t after, 
 
 } // namespace
 
-class Chargen : public ::testing::Test {
-protected:
-    static void SetUpTestSuite()
-    {
-        server = launch({flag_chargen});
-        ASSERT_TRUE(wait_for_ports({flag_chargen})) << stderr_text(server);
-    }
-    static void TearDownTestSuite()
-    {
-        EXPECT_EQ(stop(server), 0) << stderr_text(server);
-        remove_scratch(server);
-    }
-};
+class Chargen : public shared_velmora<flag_chargen> {};
 
 TEST_F(Chargen, TcpStreamOfRingLines)
 {

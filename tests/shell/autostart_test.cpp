@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -19,6 +20,7 @@
 
 #include "autostart.h"
 #include "module_path.h"
+#include "program_run.h"
 
 namespace {
 
@@ -167,11 +169,11 @@ std::string enabled_from_copy_in(const std::string& copy_folder)
 {
     const std::string copy = copy_folder + "/velmora_autostart_tests";
     ::mkdir(copy_folder.c_str(), 0755);
-    ::setenv("VELMORA_HELPER", copy.c_str(), 1);
-    ::setenv("VELMORA_SELF", executable().c_str(), 1);
-    const int copied = std::system("cp \"$VELMORA_SELF\" \"$VELMORA_HELPER\"");
-    const int ran = std::system("VELMORA_ENABLE_AUTOSTART=1 \"$VELMORA_HELPER\"");
-    return copied == 0 && ran == 0 ? copy : "";
+    std::error_code error;
+    std::filesystem::copy_file(executable(), copy, std::filesystem::copy_options::overwrite_existing, error);
+    if (error) return "";
+    const program_result ran = run_to_end(copy, {.environment = {"VELMORA_ENABLE_AUTOSTART=1"}}, 10000);
+    return ran.status == 0 ? copy : "";
 }
 
 void remove_copy(const std::string& copy)
@@ -180,13 +182,15 @@ void remove_copy(const std::string& copy)
     ::rmdir(copy.substr(0, copy.rfind('/')).c_str());
 }
 
-// The same in a folder named `name` in the temporary folder, removed again;
-// tells whether the copy ran.
+// Runs a copy of this program in a folder named `name` as that helper, and
+// tells whether it ran.
 bool enabled_from_copy(const std::string& name)
 {
-    const std::string copy = enabled_from_copy_in(::testing::TempDir() + name);
-    remove_copy(::testing::TempDir() + name + "/velmora_autostart_tests");
-    return !copy.empty();
+    program_run helper;
+    const bool copied = scratch_copy(&helper, executable(), name + "/velmora_autostart_tests");
+    const program_result ran = run_to_end(helper.program, {.environment = {"VELMORA_ENABLE_AUTOSTART=1"}}, 10000);
+    program_discard(&helper);
+    return copied && ran.status == 0;
 }
 
 TEST_F(Autostart, AnExecutableSystemdCannotRunGetsNoUnit)

@@ -5,7 +5,6 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <fcntl.h>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -14,6 +13,8 @@
 #include "control_dialog.h"
 #include "fake_host.h"
 #include "selection.h"
+#include "settings_image.h"
+#include "test_files.h"
 
 namespace {
 
@@ -28,34 +29,6 @@ constexpr int id_ok = 1, id_cancel = 2;
 const int pair_ids[10] = {101, 102, 103, 104, 105, 106, 115, 114, 110, 116};
 
 std::string cfg_path() { return settings_file_path(); }
-
-std::vector<unsigned char> read_file(const std::string& path)
-{
-    std::vector<unsigned char> bytes;
-    const int fd = ::open(path.c_str(), O_RDONLY);
-    if (fd < 0) return bytes;
-    unsigned char chunk[256];
-    ssize_t n;
-    while ((n = ::read(fd, chunk, sizeof chunk)) > 0) bytes.insert(bytes.end(), chunk, chunk + n);
-    ::close(fd);
-    return bytes;
-}
-
-void write_file(const std::string& path, const std::vector<unsigned char>& bytes)
-{
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    ASSERT_GE(fd, 0);
-    ASSERT_EQ(::write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
-    ::close(fd);
-}
-
-std::vector<unsigned char> image_of(const std::uint32_t (&flags)[10])
-{
-    std::vector<unsigned char> image = {0x00, 0x01, 0x00, 0x00};
-    for (std::uint32_t flag : flags)
-        for (int b = 0; b < 4; ++b) image.push_back(static_cast<unsigned char>(flag >> (8 * b)));
-    return image;
-}
 
 calls checks_of(const std::uint32_t (&states)[10])
 {
@@ -107,7 +80,7 @@ protected:
     {
         return control_dialog_proc(fake_host, message, first, second);
     }
-    static void tick(const std::uint32_t (&states)[10])
+    static void tick(const std::vector<std::uint32_t>& states)
     {
         for (int i = 0; i < 10; ++i) host_boxes[pair_ids[i]] = static_cast<int>(states[i]);
     }
@@ -122,17 +95,17 @@ TEST_F(DialogProc, InitialisationSetsTheTenBoxesFromTheRecordInPairOrder)
 
 TEST_F(DialogProc, ApplyReadsTheBoxesSavesRestartsAndQuits)
 {
-    const std::uint32_t ticked[10] = {0, 1, 0, 1, 0, 0, 1, 0, 1, 1};
+    const std::vector<std::uint32_t> ticked = {0, 1, 0, 1, 0, 0, 1, 0, 1, 1};
     tick(ticked);
     selection = marked_record();
     EXPECT_EQ(send(dialog_message_command, id_apply), 0);
     EXPECT_EQ(host_calls, joined(reads_in_pair_order(), {"autostart 1", "new_instance", "post_quit 0"}));
-    EXPECT_EQ(read_file(cfg_path()), image_of(ticked));
+    EXPECT_EQ(read_bytes(cfg_path()), settings_image(256, ticked));
 }
 
 TEST_F(DialogProc, ApplyWithAutostartClearedRemovesTheEntry)
 {
-    const std::uint32_t ticked[10] = {1, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+    const std::vector<std::uint32_t> ticked = {1, 0, 0, 0, 0, 0, 0, 0, 0, 0};
     tick(ticked);
     send(dialog_message_command, id_apply);
     EXPECT_EQ(host_calls, joined(reads_in_pair_order(), {"autostart 0", "new_instance", "post_quit 0"}));
@@ -140,13 +113,13 @@ TEST_F(DialogProc, ApplyWithAutostartClearedRemovesTheEntry)
 
 TEST_F(DialogProc, ApplyOverwritesOnlyTheFirst44BytesOfALongerFile)
 {
-    write_file(cfg_path(), std::vector<unsigned char>(60, 0xEE));
-    const std::uint32_t ticked[10] = {1, 1, 1, 1, 1, 1, 1, 1, 1, 1};
+    ASSERT_TRUE(write_file(cfg_path(), std::vector<unsigned char>(60, 0xEE)));
+    const std::vector<std::uint32_t> ticked = {1, 1, 1, 1, 1, 1, 1, 1, 1, 1};
     tick(ticked);
     send(dialog_message_command, id_apply);
-    std::vector<unsigned char> expected = image_of(ticked);
+    std::vector<unsigned char> expected = settings_image(256, ticked);
     expected.resize(60, 0xEE);
-    EXPECT_EQ(read_file(cfg_path()), expected);
+    EXPECT_EQ(read_bytes(cfg_path()), expected);
 }
 
 // Whatever the box of a flag is, initialising and applying at once must
@@ -157,7 +130,7 @@ TEST_F(DialogProc, ApplyRightAfterInitialisationWritesTheLoadedRecordBack)
     send(dialog_message_init);
     selection = ServiceSelection{};
     send(dialog_message_command, id_apply);
-    EXPECT_EQ(read_file(cfg_path()), image_of({1, 0, 1, 0, 1, 1, 0, 1, 0, 1}));
+    EXPECT_EQ(read_bytes(cfg_path()), settings_image(256, {1, 0, 1, 0, 1, 1, 0, 1, 0, 1}));
     EXPECT_EQ(selection.dns_on, 1u);
     EXPECT_EQ(selection.format_version, 256u);
 }
@@ -165,14 +138,14 @@ TEST_F(DialogProc, ApplyRightAfterInitialisationWritesTheLoadedRecordBack)
 TEST_F(DialogProc, FailedRestartSavesShowsTheBoxAndKeepsRunning)
 {
     host_restart_works = false;
-    const std::uint32_t ticked[10] = {1, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+    const std::vector<std::uint32_t> ticked = {1, 0, 0, 0, 0, 0, 0, 0, 0, 0};
     tick(ticked);
     testing::internal::CaptureStderr();
     send(dialog_message_command, id_apply);
     const std::string shown = testing::internal::GetCapturedStderr();
     EXPECT_EQ(host_calls, joined(reads_in_pair_order(), {"autostart 0", "new_instance"}));
     EXPECT_EQ(shown.rfind("Velmora V1.0: ", 0), 0u) << shown;
-    EXPECT_EQ(read_file(cfg_path()), image_of(ticked));
+    EXPECT_EQ(read_bytes(cfg_path()), settings_image(256, ticked));
 }
 
 // A settings file that cannot hold the record: a folder does not open for
@@ -217,7 +190,7 @@ TEST_F(DialogProc, StopClosesThenPostsQuitWithoutSaving)
 {
     EXPECT_EQ(send(dialog_message_command, id_stop), 0);
     EXPECT_EQ(host_calls, (calls{"close", "post_quit 0"}));
-    EXPECT_TRUE(read_file(cfg_path()).empty());
+    EXPECT_TRUE(read_bytes(cfg_path()).empty());
 }
 
 TEST_F(DialogProc, DiscardResetsTheBoxesFromTheRecordThenMinimisesAndSoHides)
@@ -227,7 +200,7 @@ TEST_F(DialogProc, DiscardResetsTheBoxesFromTheRecordThenMinimisesAndSoHides)
     tick({0, 1, 0, 1, 0, 0, 1, 0, 1, 0});
     EXPECT_EQ(send(dialog_message_command, id_discard_changes), 0);
     EXPECT_EQ(host_calls, joined(checks_of(marked_states), {"minimize", "hide"}));
-    EXPECT_TRUE(read_file(cfg_path()).empty());
+    EXPECT_TRUE(read_bytes(cfg_path()).empty());
 }
 
 TEST_F(DialogProc, CloseBoxMinimisesAndSoHidesWithoutEnding)

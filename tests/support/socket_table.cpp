@@ -1,9 +1,11 @@
 #include "socket_table.h"
 
+#include <algorithm>
+#include <chrono>
 #include <fstream>
 #include <sstream>
 #include <string>
-#include <vector>
+#include <thread>
 
 namespace {
 
@@ -60,4 +62,17 @@ long udp_receive_queue(std::uint16_t port)
     for (const socket_row& row : socket_rows("udp"))
         if (row.local_port == port) return row.receive_queue;
     return -1;
+}
+
+bool wait_for_ports(const std::vector<std::uint16_t>& tcp, const std::vector<std::uint16_t>& udp, int timeout_ms)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+    auto has_all = [](const std::set<int>& have, const std::vector<std::uint16_t>& want) {
+        return std::all_of(want.begin(), want.end(), [&have](std::uint16_t p) { return have.count(p) > 0; });
+    };
+    for (;;) {
+        if (has_all(listening_tcp_ports(), tcp) && has_all(bound_udp_ports(), udp)) return true;
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
 }
