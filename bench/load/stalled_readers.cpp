@@ -163,16 +163,20 @@ int measure_chargen_stalled(const options& o, const target& t)
     const long held = static_cast<long>(readers.size());
     // The server fills the connections as fast as it can; wait until every
     // client has been sent something and the namespace's socket memory has
-    // stopped growing, then a little more for the host's counter to take in
-    // the last of it.
+    // not changed for a second (a server starved of CPU by other work may
+    // pause for a moment), then a little more for the host's counter to
+    // take in the last of it.
     sockets_memory filled = scan(o.port);
     long long last = -1;
+    int unchanged = 0;
     bool settled = false;
     while (!settled && now_seconds() < end) {
         sleep_seconds(0.25);
         filled = scan(o.port);
         const long long total = filled.server.charged + filled.clients.charged;
-        settled = filled.read && filled.clients.sockets >= held && filled.clients.empty == 0 && total == last;
+        const bool all_sent_to = filled.read && filled.clients.sockets >= held && filled.clients.empty == 0;
+        unchanged = all_sent_to && total == last ? unchanged + 1 : 0;
+        settled = unchanged >= 4;
         last = total;
     }
     const double fill_seconds = now_seconds() - begin;
