@@ -128,6 +128,11 @@ int net_send(net_socket s, const void* data, int length) { return send_with_flag
 
 int net_send_more(net_socket s, const void* data, int length) { return send_with_flags(s, data, length, MSG_MORE); }
 
+int net_limit_send_buffer(net_socket s, int bytes)
+{
+    return ::setsockopt(static_cast<int>(s), SOL_SOCKET, SO_SNDBUF, &bytes, sizeof bytes) == 0 ? 0 : fail(errno);
+}
+
 int net_recv(net_socket s, void* buffer, int length)
 {
     ssize_t n;

@@ -52,6 +52,11 @@ int net_send(net_socket s, const void* data, int length)
 
 int net_send_more(net_socket s, const void* data, int length) { return net_send(s, data, length); }
 
+int net_limit_send_buffer(net_socket s, int bytes)
+{
+    return result_of(setsockopt(to_socket(s), SOL_SOCKET, SO_SNDBUF, reinterpret_cast<const char*>(&bytes), sizeof bytes));
+}
+
 int net_recv(net_socket s, void* buffer, int length)
 {
     return result_of(recv(to_socket(s), static_cast<char*>(buffer), length, 0));

@@ -62,12 +62,17 @@ void report(const std::string& measure, double value, const std::string& unit, c
 long memory_rss_kib(long pid);
 long memory_pss_tree_kib(long pid, int* processes);
 long thread_count(long pid);
+// CPU time used so far by the process and its living descendants (for
+// servers that fork a process per connection), all threads, in seconds;
+// -1 when unknown.
+double process_tree_cpu_seconds(long pid);
 
 int measure_tcp_echo(const options& o, const target& t);
 int measure_daytime_rate(const options& o, const target& t);
 int measure_udp_echo(const options& o, const target& t);
 int measure_dns(const options& o, const target& t);
 int measure_chargen(const options& o, const target& t);
+int measure_chargen_stalled(const options& o, const target& t);
 int measure_burst(const options& o, const target& t);
 int measure_idle(const options& o, const target& t);
 int measure_first_port(const options& o, const target& t);

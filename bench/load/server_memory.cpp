@@ -2,6 +2,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
+#include <unistd.h>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -47,13 +48,8 @@ long parent_of(long pid)
     return parent;
 }
 
-} // namespace
-
-long memory_rss_kib(long pid) { return field_kib("/proc/" + std::to_string(pid) + "/status", "VmRSS"); }
-
-long thread_count(long pid) { return field_kib("/proc/" + std::to_string(pid) + "/status", "Threads"); }
-
-long memory_pss_tree_kib(long pid, int* processes)
+// The process and all its descendants.
+std::vector<long> process_tree(long pid)
 {
     std::unordered_map<long, std::vector<long>> children;
     if (DIR* d = ::opendir("/proc")) {
@@ -70,11 +66,52 @@ long memory_pss_tree_kib(long pid, int* processes)
         const auto found = children.find(tree[i]);
         if (found != children.end()) tree.insert(tree.end(), found->second.begin(), found->second.end());
     }
+    return tree;
+}
+
+double cpu_seconds_of(long pid)
+{
+    const std::string path = "/proc/" + std::to_string(pid) + "/stat";
+    std::FILE* f = std::fopen(path.c_str(), "r");
+    if (f == nullptr) return -1;
+    char text[1024];
+    const size_t n = std::fread(text, 1, sizeof text - 1, f);
+    std::fclose(f);
+    text[n] = '\0';
+    // After the name: state, then fields 4 to 13, then utime and stime
+    // (fields 14 and 15) in clock ticks, every thread included.
+    const char* p = std::strrchr(text, ')');
+    if (p == nullptr) return -1;
+    unsigned long long user = 0, system = 0;
+    if (std::sscanf(p + 1, " %*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %llu %llu", &user, &system) != 2) return -1;
+    return static_cast<double>(user + system) / static_cast<double>(::sysconf(_SC_CLK_TCK));
+}
+
+} // namespace
+
+long memory_rss_kib(long pid) { return field_kib("/proc/" + std::to_string(pid) + "/status", "VmRSS"); }
+
+long thread_count(long pid) { return field_kib("/proc/" + std::to_string(pid) + "/status", "Threads"); }
+
+long memory_pss_tree_kib(long pid, int* processes)
+{
+    const std::vector<long> tree = process_tree(pid);
     long sum = 0;
     for (long p : tree) {
         const long pss = field_kib("/proc/" + std::to_string(p) + "/smaps_rollup", "Pss");
         if (pss > 0) sum += pss;
     }
     if (processes != nullptr) *processes = static_cast<int>(tree.size());
+    return sum;
+}
+
+double process_tree_cpu_seconds(long pid)
+{
+    double sum = 0;
+    for (long p : process_tree(pid)) {
+        const double seconds = cpu_seconds_of(p);
+        if (seconds < 0 && p == pid) return -1;
+        if (seconds > 0) sum += seconds;
+    }
     return sum;
 }
