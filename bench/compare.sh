@@ -8,6 +8,7 @@
 #   bench/compare.sh --smoke         # about a second per measure, Velmora and
 #                                    # the minimal loop only (CI)
 # Options: --seconds S, --runs N, --servers "velmora mini xinetd ...",
+#          --measures "chargen chargen-stalled ..." (only these),
 #          --out FILE, --note TEXT (added to the results), --no-build (use
 #          the programs already in build/bench-release), --velmora PATH
 #          (measure that velmora program instead of the one built here),
@@ -19,6 +20,7 @@ root=$(pwd)
 
 seconds=5 runs=3 smoke=0 note="" build=1 build_dir=build/bench-release
 servers="velmora mini mini-one-socket xinetd openbsd-inetd inetutils-inetd dnsmasq"
+only_measures=""
 out="$root/bench/RESULTS.md"
 while [ $# -gt 0 ]; do
   case $1 in
@@ -29,6 +31,7 @@ while [ $# -gt 0 ]; do
     --seconds) seconds=$2; shift ;;
     --runs) runs=$2; shift ;;
     --servers) servers=$2; shift ;;
+    --measures) only_measures=$2; shift ;;
     --out) out=$2; shift ;;
     --note) note=$2; shift ;;
     *) echo "compare.sh: unknown option $1" >&2; exit 2 ;;
@@ -79,12 +82,19 @@ measures_of() {
   dnsperf=""
   [ "$have_dnsperf" = 1 ] && dnsperf=dnsperf
   case $1 in
-    velmora) echo "first-port tcp-echo-1 tcp-echo-50 daytime-rate udp-echo chargen dns $dnsperf burst idle" ;;
-    mini) echo "tcp-echo-1 tcp-echo-50 udp-echo" ;;
-    mini-one-socket) echo "udp-echo" ;;
-    dnsmasq) echo "dns $dnsperf" ;;
-    *) echo "first-port tcp-echo-1 tcp-echo-50 daytime-rate udp-echo chargen burst idle" ;;
+    velmora) all="first-port tcp-echo-1 tcp-echo-50 daytime-rate udp-echo chargen chargen-stalled dns $dnsperf burst idle" ;;
+    mini) all="tcp-echo-1 tcp-echo-50 udp-echo" ;;
+    mini-one-socket) all="udp-echo" ;;
+    dnsmasq) all="dns $dnsperf" ;;
+    *) all="first-port tcp-echo-1 tcp-echo-50 daytime-rate udp-echo chargen chargen-stalled burst idle" ;;
   esac
+  if [ -z "$only_measures" ]; then
+    echo "$all"
+    return
+  fi
+  for m in $all; do
+    case " $only_measures " in *" $m "*) echo "$m" ;; esac
+  done
 }
 
 # Several runs may share the scratch folder (the test run's smoke among
@@ -150,6 +160,7 @@ load_after=$(cut -d' ' -f1-3 /proc/loadavg)
   echo "- CPUs: $(nproc), $(awk -F': ' '/model name/ {print $2; exit}' /proc/cpuinfo)"
   echo "- Kernel: $(uname -srm)"
   echo "- Memory: $(awk '/MemTotal/ {printf "%.1f GiB", $2 / 1048576}' /proc/meminfo)"
+  echo "- TCP memory limit of the host (net.ipv4.tcp_mem, pages: pressure from, most): $(awk '{print $2 ", " $3}' /proc/sys/net/ipv4/tcp_mem 2>/dev/null)"
   echo "- Load average before / after: $load_before / $load_after (the figure after counts the"
   echo "  benchmark's own burst and idle connections, thousands of server threads or processes)"
   if awk -v l="$load_before" 'BEGIN { split(l, a, " "); exit !(a[1] > 0.5) }'; then
@@ -175,6 +186,15 @@ load_after=$(cut -d' ' -f1-3 /proc/loadavg)
   echo "  ceiling for Velmora's echo."
   echo "- daytime-rate: 16 loops of connect, read to the end, close. udp-echo: 64-byte requests,"
   echo "  16 outstanding, a request unanswered after 200 ms counts as lost. chargen: one reader."
+  echo "- chargen-stalled: ${STALLED_COUNT:-100} clients connect to chargen and never read (default receive"
+  echo "  buffer); once the connections stop filling, the kernel memory they pin, per reader. host-tcp-mem"
+  echo "  is the growth of the mem pages of the TCP line of /proc/net/sockstat: the kernel counts them for"
+  echo "  the whole host, not per network namespace, so other work on the machine adds noise to it (and"
+  echo "  net.ipv4.tcp_mem, the host's limit, is shared by every program). sockets-mem is exact: what the"
+  echo "  kernel charges to the namespace's own sockets (server and client side), from the socket"
+  echo "  diagnostics; send-queue is the server's unsent bytes per connection. A run during which the"
+  echo "  host's TCP memory was under pressure (/proc/net/protocols) is left out: the kernel then"
+  echo "  refuses sockets their buffers."
   echo "- dns: standard A queries, 16 outstanding; dnsperf (where installed) with -q 16 -c 1."
   echo "- burst: 1000 connections to echo opened at once, each echoing 32 bytes (30 s bound)."
   echo "- idle: ${IDLE_COUNT:-10000} echo connections opened (256 connects in flight at most), each proven"
@@ -186,6 +206,8 @@ load_after=$(cut -d' ' -f1-3 /proc/loadavg)
   echo "- *-server-cpu: the server CPU's busy time divided by the operations done (us per"
   echo "  connection, request or MB); *-load-cpu: how busy the generator's CPU was. Where the"
   echo "  generator's CPU is at 100 % the figure is the generator's limit, not the server's."
+  echo "- chargen-server-process-cpu: the CPU time of the server's own processes (and their living"
+  echo "  children) per MB, which other work on the machine does not disturb."
   echo
   awk -f bench/summarize.awk "$raw"
   echo

@@ -16,6 +16,7 @@ SERVER_CPU=${SERVER_CPU:-0}
 LOAD_CPU=${LOAD_CPU:-1}
 IDLE_COUNT=${IDLE_COUNT:-10000}
 BURST_COUNT=${BURST_COUNT:-1000}
+STALLED_COUNT=${STALLED_COUNT:-100}
 WORK=$(mktemp -d "$WORK_ROOT/run.XXXXXX")
 . "$BENCH_DIR/servers.sh"
 
@@ -54,7 +55,7 @@ fi
 case $measure in
   dns|dnsperf) ready_port=53 ;;
   daytime-rate) ready_port=13 ;;
-  chargen) ready_port=19 ;;
+  chargen|chargen-stalled) ready_port=19 ;;
   *) ready_port=7 ;;
 esac
 start_server "$server"
@@ -74,6 +75,9 @@ case $measure in
   daytime-rate) run_load daytime-rate --port 13 --connections 16 --seconds "$seconds" --pid "$SERVER_PID" ;;
   udp-echo) run_load udp-echo --host "$udp" --port 7 --outstanding 16 --payload 64 --seconds "$seconds" --pid "$SERVER_PID" ;;
   chargen) run_load chargen --port 19 --seconds "$seconds" --pid "$SERVER_PID" ;;
+  # Bounded by its count and by 30 s for the connections to fill, not by
+  # the measuring time.
+  chargen-stalled) run_load chargen-stalled --port 19 --count "$STALLED_COUNT" --seconds 30 ;;
   dns) run_load dns --port 53 --outstanding 16 --seconds "$seconds" --pid "$SERVER_PID" ;;
   dnsperf)
     printf 'bench.velmora.test A\nwww.velmora.test A\nmail.velmora.test MX\n' >"$WORK/queries"

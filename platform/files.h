@@ -5,11 +5,35 @@
 
 // Each returns a descriptor, or -1 when the file cannot be opened.
 int file_open_read(const char* path);
-// Opens for reading and writing, creating the file (read and write
-// permission) when it does not exist; an existing file is not truncated.
-int file_open_update(const char* path);
+// Opens a file that already exists, for reading and, when `writable`, for
+// writing too; never creates it and never waits (a pipe with no writer
+// opens at once). It may be something other than a plain file: ask
+// file_is_regular before trusting it.
+int file_open_existing(const char* path, bool writable);
+// Creates a file that does not exist yet, for reading and writing (read and
+// write permission); fails when the name is taken.
+int file_create_new(const char* path);
 
 // Like read and write: the count moved, 0 at end of file, -1 on failure.
 int file_read(int fd, void* buffer, std::size_t size);
 int file_write(int fd, const void* data, std::size_t size);
 int file_close(int fd);
+
+// True when the open file is a plain file: not a folder, pipe or device.
+bool file_is_regular(int fd);
+// The file's length in bytes, -1 on failure.
+long long file_size(int fd);
+// Moves back to the start of the file; 0 on success, -1 on failure.
+int file_rewind(int fd);
+// Waits until what was written has reached the disk; 0 or -1.
+int file_flush(int fd);
+// Gives the file `from` the name `to`, replacing a file of that name, as one
+// step; 0 or -1.
+int file_replace(const char* from, const char* to);
+// 0 or -1.
+int file_remove(const char* path);
+
+// The system's error number of the calling thread's last failed file call.
+int file_last_error();
+// True when that number means that the file (or its folder) does not exist.
+bool file_error_is_missing(int error);

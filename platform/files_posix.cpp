@@ -1,6 +1,7 @@
 #include "files.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -21,7 +22,13 @@ int file_open_read(const char* path)
     return fd;
 }
 
-int file_open_update(const char* path) { return ::open(path, O_RDWR | O_CREAT | O_CLOEXEC, 0666); }
+// O_NONBLOCK: a pipe opened for reading alone would wait for a writer.
+int file_open_existing(const char* path, bool writable)
+{
+    return ::open(path, (writable ? O_RDWR : O_RDONLY) | O_NONBLOCK | O_CLOEXEC);
+}
+
+int file_create_new(const char* path) { return ::open(path, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666); }
 
 int file_read(int fd, void* buffer, std::size_t size)
 {
@@ -42,3 +49,34 @@ int file_write(int fd, const void* data, std::size_t size)
 }
 
 int file_close(int fd) { return ::close(fd); }
+
+bool file_is_regular(int fd)
+{
+    struct stat status{};
+    return ::fstat(fd, &status) == 0 && S_ISREG(status.st_mode);
+}
+
+long long file_size(int fd)
+{
+    struct stat status{};
+    return ::fstat(fd, &status) == 0 ? static_cast<long long>(status.st_size) : -1;
+}
+
+int file_rewind(int fd) { return ::lseek(fd, 0, SEEK_SET) == 0 ? 0 : -1; }
+
+int file_flush(int fd)
+{
+    int result;
+    do {
+        result = ::fsync(fd);
+    } while (result != 0 && errno == EINTR);
+    return result == 0 ? 0 : -1;
+}
+
+int file_replace(const char* from, const char* to) { return std::rename(from, to) == 0 ? 0 : -1; }
+
+int file_remove(const char* path) { return ::unlink(path) == 0 ? 0 : -1; }
+
+int file_last_error() { return errno; }
+
+bool file_error_is_missing(int error) { return error == ENOENT; }

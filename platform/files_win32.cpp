@@ -1,15 +1,98 @@
 #include "files.h"
 
+#include <cerrno>
+#include <cstdlib>
 #include <fcntl.h>
 #include <io.h>
 #include <sys/stat.h>
+#include <windows.h>
+
+namespace {
+
+thread_local int last_error = 0;
+
+// The run-time leaves the system's own code in _doserrno when a system call
+// failed under it; what it finds wrong by itself only sets errno.
+int note_failure()
+{
+    last_error = _doserrno != 0 ? static_cast<int>(_doserrno) : errno;
+    return -1;
+}
+
+int checked(int result) { return result < 0 ? note_failure() : result; }
+
+} // namespace
 
 int file_open_read(const char* path) { return _open(path, _O_RDONLY | _O_BINARY); }
 
-int file_open_update(const char* path) { return _open(path, _O_RDWR | _O_CREAT | _O_BINARY, _S_IREAD | _S_IWRITE); }
+int file_open_existing(const char* path, bool writable)
+{
+    _doserrno = 0;
+    return checked(_open(path, (writable ? _O_RDWR : _O_RDONLY) | _O_BINARY));
+}
 
-int file_read(int fd, void* buffer, std::size_t size) { return _read(fd, buffer, static_cast<unsigned>(size)); }
+int file_create_new(const char* path)
+{
+    _doserrno = 0;
+    return checked(_open(path, _O_RDWR | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE));
+}
 
-int file_write(int fd, const void* data, std::size_t size) { return _write(fd, data, static_cast<unsigned>(size)); }
+int file_read(int fd, void* buffer, std::size_t size)
+{
+    _doserrno = 0;
+    return checked(_read(fd, buffer, static_cast<unsigned>(size)));
+}
 
-int file_close(int fd) { return _close(fd); }
+int file_write(int fd, const void* data, std::size_t size)
+{
+    _doserrno = 0;
+    return checked(_write(fd, data, static_cast<unsigned>(size)));
+}
+
+int file_close(int fd)
+{
+    _doserrno = 0;
+    return checked(_close(fd));
+}
+
+bool file_is_regular(int fd)
+{
+    struct _stat status{};
+    return _fstat(fd, &status) == 0 && (status.st_mode & _S_IFMT) == _S_IFREG;
+}
+
+long long file_size(int fd)
+{
+    _doserrno = 0;
+    const long length = _filelength(fd);
+    return length < 0 ? note_failure() : length;
+}
+
+int file_rewind(int fd)
+{
+    _doserrno = 0;
+    return _lseek(fd, 0, SEEK_SET) == 0 ? 0 : note_failure();
+}
+
+int file_flush(int fd)
+{
+    _doserrno = 0;
+    return _commit(fd) == 0 ? 0 : note_failure();
+}
+
+int file_replace(const char* from, const char* to)
+{
+    if (MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return 0;
+    last_error = static_cast<int>(GetLastError());
+    return -1;
+}
+
+int file_remove(const char* path)
+{
+    _doserrno = 0;
+    return _unlink(path) == 0 ? 0 : note_failure();
+}
+
+int file_last_error() { return last_error; }
+
+bool file_error_is_missing(int error) { return error == ERROR_FILE_NOT_FOUND; }

@@ -67,6 +67,14 @@ int net_send_more(net_socket s, const void* data, int length);
 // of the stream leave together in one segment instead of two; the bytes
 // are the same either way. Returns what the send returned.
 int net_send_last(net_socket s, const void* data, int length);
+// Limits what the system keeps queued for sending on a connected stream
+// (SO_SNDBUF): once that much waits, a send blocks until the peer takes
+// some. Without it Linux lets the queue of a peer that never reads grow to
+// the tcp_wmem maximum (4 MB by default), all of it kernel memory shared
+// by every TCP program on the machine. Linux doubles the figure to cover
+// its own bookkeeping and stops growing the queue by itself; Winsock takes
+// the figure as it is. 0 or -1.
+int net_limit_send_buffer(net_socket s, int bytes);
 
 // Receives one datagram of at most `length` bytes. A longer datagram is a
 // failure (-1, net_error_message_size) that still leaves its first `length`

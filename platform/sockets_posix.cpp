@@ -8,6 +8,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "sockets_ipv4.h"
+
 namespace {
 
 // The Winsock number of the calling thread's last failure, set at this one
@@ -79,10 +81,8 @@ int net_bind_any(net_socket s, std::uint16_t port)
         const int on = 1;
         ::setsockopt(static_cast<int>(s), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
     }
-    sockaddr_in sin{};
-    sin.sin_family = AF_INET;
+    sockaddr_in sin = ipv4_socket_address(port);
     sin.sin_addr.s_addr = htonl(INADDR_ANY);
-    sin.sin_port = htons(port);
     return ::bind(static_cast<int>(s), reinterpret_cast<sockaddr*>(&sin), sizeof sin) == 0 ? 0 : fail(errno);
 }
 
@@ -135,6 +135,11 @@ int net_send_last(net_socket s, const void* data, int length)
     const int sent = send_with_flags(s, data, length, MSG_MORE);
     ::shutdown(static_cast<int>(s), SHUT_WR);
     return sent;
+}
+
+int net_limit_send_buffer(net_socket s, int bytes)
+{
+    return ::setsockopt(static_cast<int>(s), SOL_SOCKET, SO_SNDBUF, &bytes, sizeof bytes) == 0 ? 0 : fail(errno);
 }
 
 int net_recv(net_socket s, void* buffer, int length)
@@ -194,20 +199,14 @@ int net_resolve_ipv4(const char* host, std::uint16_t port, net_address* out)
     std::memcpy(&sin, list->ai_addr, sizeof sin);
     ::freeaddrinfo(list);
     sin.sin_port = htons(port);
-    std::memcpy(out->bytes, &sin, sizeof sin);
-    out->length = sizeof sin;
+    *out = net_address_from(sin);
     return 0;
 }
 
 net_address net_ipv4_address(std::uint32_t host_order_address, std::uint16_t port)
 {
-    sockaddr_in sin{};
-    sin.sin_family = AF_INET;
+    sockaddr_in sin = ipv4_socket_address(port);
     sin.sin_addr.s_addr = htonl(host_order_address);
-    sin.sin_port = htons(port);
-    net_address address{};
-    std::memcpy(address.bytes, &sin, sizeof sin);
-    address.length = sizeof sin;
-    return address;
+    return net_address_from(sin);
 }
 

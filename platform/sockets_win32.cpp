@@ -3,6 +3,8 @@
 #include <winsock.h>
 #include <cstring>
 
+#include "sockets_ipv4.h"
+
 namespace {
 
 net_socket from_socket(SOCKET s) { return s == INVALID_SOCKET ? net_invalid_socket : static_cast<net_socket>(s); }
@@ -29,10 +31,8 @@ int net_close(net_socket s) { return result_of(closesocket(to_socket(s))); }
 
 int net_bind_any(net_socket s, std::uint16_t port)
 {
-    sockaddr_in sin{};
-    sin.sin_family = AF_INET;
+    sockaddr_in sin = ipv4_socket_address(port);
     sin.sin_addr.s_addr = htonl(INADDR_ANY);
-    sin.sin_port = htons(port);
     return result_of(bind(to_socket(s), reinterpret_cast<sockaddr*>(&sin), sizeof sin));
 }
 
@@ -57,6 +57,11 @@ int net_send_last(net_socket s, const void* data, int length)
     const int sent = net_send(s, data, length);
     shutdown(to_socket(s), 1); // SD_SEND
     return sent;
+}
+
+int net_limit_send_buffer(net_socket s, int bytes)
+{
+    return result_of(setsockopt(to_socket(s), SOL_SOCKET, SO_SNDBUF, reinterpret_cast<const char*>(&bytes), sizeof bytes));
 }
 
 int net_recv(net_socket s, void* buffer, int length)
@@ -93,25 +98,17 @@ int net_resolve_ipv4(const char* host, std::uint16_t port, net_address* out)
     if (entry == nullptr || entry->h_addr_list == nullptr || entry->h_addr_list[0] == nullptr ||
         entry->h_addrtype != AF_INET)
         return -1;
-    sockaddr_in sin{};
-    sin.sin_family = AF_INET;
+    sockaddr_in sin = ipv4_socket_address(port);
     const int length = entry->h_length < 4 ? entry->h_length : 4;
     std::memcpy(&sin.sin_addr, entry->h_addr_list[0], static_cast<std::size_t>(length));
-    sin.sin_port = htons(port);
-    std::memcpy(out->bytes, &sin, sizeof sin);
-    out->length = sizeof sin;
+    *out = net_address_from(sin);
     return 0;
 }
 
 net_address net_ipv4_address(std::uint32_t host_order_address, std::uint16_t port)
 {
-    sockaddr_in sin{};
-    sin.sin_family = AF_INET;
+    sockaddr_in sin = ipv4_socket_address(port);
     sin.sin_addr.s_addr = htonl(host_order_address);
-    sin.sin_port = htons(port);
-    net_address address{};
-    std::memcpy(address.bytes, &sin, sizeof sin);
-    address.length = sizeof sin;
-    return address;
+    return net_address_from(sin);
 }
 

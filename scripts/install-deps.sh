@@ -1,7 +1,8 @@
 #!/bin/sh
 # Installs what building and testing Velmora needs on Debian 12, as root:
 # what running needs, then GoogleTest, the MinGW-w64 cross compiler, 32-bit
-# Wine under Xvfb, clang for the fuzzers, and the tools the tests drive.
+# Wine under Xvfb, clang for the fuzzers, and the tools the tests drive
+# (systemd for systemd-analyze and systemctl, which the package test needs).
 set -eu
 here=$(dirname "$0")
 sh "$here/install-run-deps.sh"
@@ -11,4 +12,5 @@ apt_install libgtest-dev libgmock-dev \
   g++-mingw-w64-i686 mingw-w64-i686-dev \
   wine wine32 xvfb xdotool x11-utils x11-apps imagemagick \
   iproute2 util-linux procps psmisc tmux netcat-openbsd rdate bind9-dnsutils inetutils-telnet python3 \
-  clang libclang-rt-14-dev
+  clang libclang-rt-14-dev \
+  systemd

@@ -1,6 +1,7 @@
 #!/bin/sh
-# Runs every test: the native suite under the sanitizers, then the Windows
-# build under Wine. Run as root (the network tests use private namespaces).
+# Runs every test: the native suite under the sanitizers, the Debian package,
+# then the Windows build and its ZIP, and the build under Wine. Run as root
+# (the network tests use private namespaces, the package test a private root).
 set -eu
 cd "$(dirname "$0")/.."
 jobs=$(nproc)
@@ -21,12 +22,21 @@ cmake --build --preset tsan -j "$jobs" --target velmora velmora_fault_tests velm
 ctest --preset tsan -j "$jobs" -L threaded
 ctest --preset tsan -j "$jobs" -R '^integration\.'
 
+# The Debian package of a release tree, installed, upgraded over itself,
+# removed and purged with dpkg in a private throw-away root.
+cmake --preset release >/dev/null
+cmake --build --preset release -j "$jobs"
+(cd build/release && cpack -G DEB >/dev/null)
+sh tests/package/deb_test.sh "build/release/velmora_1.0_$(dpkg --print-architecture).deb" build/release
+
 # The benchmark's smoke run: about a second per measure, Velmora and the
 # minimal echo loop only. It proves that every measure works; figures never fail it.
 sh bench/compare.sh --smoke --build-dir build/asan
 
 cmake --preset windows >/dev/null
 cmake --build --preset windows -j "$jobs"
+(cd build/windows && cpack -G ZIP >/dev/null)
+sh tests/package/zip_test.sh build/windows/velmora-1.0-win32.zip build/windows
 if [ -x tests/wine/run.sh ]; then
   tests/wine/run.sh build/windows
 fi

@@ -1,8 +1,12 @@
 #include "control_dialog.h"
 
+#include <cstdio>
+
 #include "message_box.h"
 #include "selection.h"
+#include "selection_file.h"
 #include "startup.h"
+#include "global_text.h"
 
 const int dialog_box_ids[dialog_box_count] = {id_echo,   id_discard, id_daytime, id_quote, id_chargen,
                                               id_telnet, id_time,    id_dns,     id_run_as_service, id_auto_start};
@@ -19,10 +23,33 @@ void record_from_boxes(const dialog_host& host)
     for (int i = 0; i < dialog_box_count; ++i) selection_flag(selection, i) = host.is_checked(dialog_box_ids[i]) ? 1 : 0;
 }
 
+// A restart after a failed save would bring up the old file's choice (or
+// none) while the user believes the new one saved: this instance goes on
+// with the choice in force, and the box says why.
+void show_save_failure(int error)
+{
+    char reason[96];
+    selection_file_error_text(error, reason, sizeof reason);
+    char text[global_text_size + sizeof reason + 160];
+    std::snprintf(text, sizeof text,
+                  "The selection could not be saved to\n%s\n%s\n"
+                  "Velmora goes on with the services it runs now and was not restarted.",
+                  settings_file_path(), reason);
+    message_box(text, shell_caption, box_icon::exclamation);
+}
+
 void apply_changes(const dialog_host& host)
 {
+    const ServiceSelection in_force = selection;
     record_from_boxes(host);
-    save_selection();
+    int error = 0;
+    if (!save_selection(&error)) {
+        // The boxes keep the ticks for another try; the record, which
+        // Discard puts back into them, stays the choice in force.
+        selection = in_force;
+        show_save_failure(error);
+        return;
+    }
     // When no new instance can be started, this one keeps serving; the saved
     // selection takes effect at the next start.
     if (!host.start_new_instance()) {

@@ -5,6 +5,7 @@
 #include "files.h"
 #include "global_text.h"
 #include "program_files.h"
+#include "selection_file.h"
 
 ServiceSelection selection;
 
@@ -26,12 +27,12 @@ void selection_to_image(const ServiceSelection& record, unsigned char out[select
     for (int w = 0; w < 11; ++w) write_le32(out + 4 * w, words[w]);
 }
 
-int selection_from_image(const unsigned char* image, std::size_t size, ServiceSelection* record)
+bool selection_from_image(const unsigned char* image, std::size_t size, ServiceSelection* record)
 {
-    if (size < selection_image_size || read_le32(image) != selection_format_version) return 0;
+    if (size < selection_image_size || read_le32(image) != selection_format_version) return false;
     record->format_version = read_le32(image);
     for (int i = 0; i < selection_flag_count; ++i) selection_flag(*record, i) = read_le32(image + 4 + 4 * i);
-    return 1;
+    return true;
 }
 
 const char* settings_file_path()
@@ -44,30 +45,17 @@ const char* settings_file_path()
     return path;
 }
 
-selection_source load_selection()
+selection_file_kind load_selection()
 {
-    const int fd = file_open_read(settings_file_path());
-    if (fd < 0) return selection_source::no_file;
-    unsigned char image[selection_image_size];
-    std::size_t have = 0;
-    int got;
-    while (have < sizeof image && (got = file_read(fd, image + have, sizeof image - have)) > 0)
-        have += static_cast<std::size_t>(got);
-    file_close(fd);
-    if (selection_from_image(image, have, &selection)) return selection_source::whole_record;
-    return have < sizeof image ? selection_source::short_file : selection_source::other_version;
+    const selection_file_content content = read_selection_file(settings_file_path());
+    if (content.kind == selection_file_kind::whole) selection = content.record;
+    return content.kind;
 }
 
-int save_selection()
+bool save_selection(int* error)
 {
     selection.format_version = selection_format_version;
-    const int fd = file_open_update(settings_file_path());
-    if (fd < 0) return 0;
-    unsigned char image[selection_image_size];
-    selection_to_image(selection, image);
-    const int written = file_write(fd, image, sizeof image);
-    file_close(fd);
-    if (written != static_cast<int>(sizeof image)) return 0;
+    if (!write_selection_file(settings_file_path(), selection, error)) return false;
     update_autostart(selection.auto_start != 0);
-    return 1;
+    return true;
 }

@@ -33,21 +33,30 @@ std::uint32_t& selection_flag(ServiceSelection& record, int i);
 void selection_to_image(const ServiceSelection& record, unsigned char out[selection_image_size]);
 // Takes an image of `size` bytes read from the file. A file shorter than 44
 // bytes or of another version is ignored as a whole: the record is left as it
-// is and the result is 0. Otherwise the record takes the image and 1 results.
-int selection_from_image(const unsigned char* image, std::size_t size, ServiceSelection* record);
+// is and the result is false. Otherwise the record takes the image.
+bool selection_from_image(const unsigned char* image, std::size_t size, ServiceSelection* record);
 
 // Builds the settings file's path, leaves a copy in the global text buffer
 // (what the port-53 box shows) and returns it.
 const char* settings_file_path();
 
-// What the settings file held at start-up.
-enum class selection_source { whole_record, no_file, short_file, other_version };
+// What a settings file holds.
+enum class selection_file_kind {
+    whole,         // a record of this version
+    missing,       // no such file
+    short_file,    // fewer than 44 bytes
+    other_version, // 44 bytes or more, another version
+    not_plain,     // a folder, pipe or device
+    unreadable,    // cannot be opened or read
+};
 
 // Fills `selection` from the settings file when it holds a whole record of
-// this version; otherwise the record is left unchanged and the result says
-// why.
-selection_source load_selection();
+// this version; otherwise the record is left unchanged (the file is ignored
+// as a whole) and the result says why.
+selection_file_kind load_selection();
 
 // Writes the record at the start of the settings file (a longer file keeps
-// the rest), then sets or clears autostart. 1 when all 44 bytes were written.
-int save_selection();
+// the rest) and flushes it to disk, then sets or clears autostart. True when
+// the file holds all 44 bytes; else false, autostart is left alone and `error`
+// tells why (see write_selection_file).
+bool save_selection(int* error);

@@ -74,12 +74,12 @@ bool start_services(const char* arguments, const startup_host& host, register_se
         host.show_sockets_error(sockets_error);
         return false;
     }
-    const selection_source source = load_selection();
+    const selection_file_kind settings = load_selection();
     *entry = find_register_service_process();
     register_as_service(*entry);
     output_lines_start();
     char started[128];
     start_selected_listeners(started, sizeof started);
-    if (host.report != nullptr) host.report(settings_file_path(), source, started);
+    if (host.report != nullptr) host.report(settings_file_path(), settings, started);
     return true;
 }

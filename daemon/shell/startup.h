@@ -44,7 +44,7 @@ inline constexpr const char* shell_caption = "Velmora V1.0";
 struct startup_host {
     void (*pause)(unsigned milliseconds);
     void (*show_sockets_error)(int code);
-    void (*report)(const char* settings_path, selection_source source, const char* started);
+    void (*report)(const char* settings_path, selection_file_kind kind, const char* started);
 };
 
 // The start-up steps from the first pause to the running listeners: the

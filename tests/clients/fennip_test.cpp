@@ -7,10 +7,11 @@
 #include <thread>
 #include <unistd.h>
 
-#include "child_process.h"
 #include "loopback.h"
-#include "scratch_folder.h"
-#include "velmora_instance.h"
+#include "program_run.h"
+#include "socket_table.h"
+#include "test_files.h"
+#include "velmora_start.h"
 
 namespace {
 
@@ -21,7 +22,7 @@ const std::string header = banner + waiting;
 constexpr int run_timeout_ms = 5000;
 
 struct exchange {
-    run_result run;
+    program_result run;
     std::string request;
     bool request_arrived = false;
 };
@@ -47,7 +48,7 @@ exchange fennip_answered_with(const std::string& reply, const std::string& progr
                  sizeof client);
         ::close(reply_socket);
     });
-    e.run = run_program(program, arguments, run_timeout_ms);
+    e.run = run_to_end(program, {.arguments = arguments}, run_timeout_ms);
     responder.join();
     ::close(server);
     return e;
@@ -60,7 +61,7 @@ std::string letters(std::size_t count)
     return text;
 }
 
-void expect_receive_failure(const run_result& run)
+void expect_receive_failure(const program_result& run)
 {
     ASSERT_TRUE(run.exited);
     EXPECT_NE(run.status, 0);
@@ -105,25 +106,23 @@ TEST(FennipScripted, PrintsTheReplyAsTextUpToItsFirstZeroByte)
 
 TEST(FennipSelfCheck, AnAlteredCopyStopsAfterTheBannerWithoutSending)
 {
-    scratch_folder folder;
-    const std::string intact = folder.path("fennip");
-    const std::string altered = folder.path("fennip-altered");
-    ASSERT_TRUE(copy_program(FENNIP_PROGRAM, intact));
-    std::string image = read_file(intact);
+    program_run intact, altered;
+    ASSERT_TRUE(scratch_copy(&intact, FENNIP_PROGRAM, "fennip") && scratch_copy(&altered, FENNIP_PROGRAM, "fennip"));
+    std::string image = read_file(altered.program);
     ASSERT_GT(image.size(), 1000u);
     // The last byte lies in the table of sections, which the system never
     // loads: only the check can notice it, whatever the build's layout (a
     // byte in the middle may hit data that runs before the check).
     image.back() = static_cast<char>(image.back() ^ 0x01);
-    ASSERT_TRUE(write_program(altered, image));
+    ASSERT_TRUE(write_file(altered.program, image));
 
     // The copy as such is fine: only the changed byte stops the program.
-    const exchange good = fennip_answered_with("xyz", intact);
+    const exchange good = fennip_answered_with("xyz", intact.program);
     EXPECT_EQ(good.run.output, header + "xyz\n");
 
     const int server = udp_bound(19);
     ASSERT_GE(server, 0);
-    const run_result run = run_program(altered, {}, run_timeout_ms);
+    const program_result run = run_to_end(altered.program, {}, run_timeout_ms);
     sockaddr_in sender{};
     bool request_arrived = false;
     receive_datagram(server, 200, &sender, &request_arrived);
@@ -145,13 +144,16 @@ std::string chargen_ring()
 
 TEST(FennipWithVelmora, PrintsARunOfTheCharacterRingOrAnEmptyReplyFailure)
 {
-    velmora_instance velmora("A quote.\n%");
-    ASSERT_TRUE(velmora.ready()) << velmora.log();
+    velmora_setup setup;
+    setup.settings = settings_image(256, {0, 0, 0, 1, 1}); // quote and chargen
+    setup.quotes = "A quote.\n%";
+    velmora_run velmora;
+    ASSERT_TRUE(velmora_start(&velmora, setup) && wait_for_ports({17}, {19}, 5000)) << program_errors(velmora);
     const std::string ring = chargen_ring();
     ASSERT_EQ(ring.size(), 94u);
 
     for (int attempt = 0; attempt < 3; ++attempt) {
-        const run_result run = run_program(FENNIP_PROGRAM, {}, run_timeout_ms);
+        const program_result run = run_to_end(FENNIP_PROGRAM, {}, run_timeout_ms);
         ASSERT_TRUE(run.exited) << run.output;
         if (run.status != 0) {
             // Velmora's reply length can be 0.
@@ -165,6 +167,7 @@ TEST(FennipWithVelmora, PrintsARunOfTheCharacterRingOrAnEmptyReplyFailure)
         EXPECT_LE(reply.size(), 511u);
         for (std::size_t i = 0; i < reply.size(); ++i) ASSERT_EQ(reply[i], ring[i % 94]) << "at " << i;
     }
+    program_discard(&velmora);
 }
 
 } // namespace

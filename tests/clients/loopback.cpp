@@ -1,13 +1,10 @@
 #include "loopback.h"
 
 #include <cerrno>
-#include <chrono>
 #include <poll.h>
 #include <sys/socket.h>
-#include <thread>
 #include <unistd.h>
 
-#include "socket_table.h"
 #include "test_sockets.h"
 
 namespace {
@@ -70,16 +67,4 @@ bool send_all(int fd, const std::string& data)
         sent += static_cast<std::size_t>(n);
     }
     return true;
-}
-
-bool port_open(bool tcp, std::uint16_t port) { return (tcp ? listening_tcp_ports() : bound_udp_ports()).count(port) > 0; }
-
-bool wait_for_port(bool tcp, std::uint16_t port, int timeout_ms)
-{
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
-    for (;;) {
-        if (port_open(tcp, port)) return true;
-        if (std::chrono::steady_clock::now() >= deadline) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
 }

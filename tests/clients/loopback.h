@@ -1,5 +1,5 @@
-// Raw loopback sockets for the scripted servers that stand in for Velmora,
-// and a look at which ports are open. Every wait takes a time-out.
+// Raw loopback sockets for the scripted servers that stand in for Velmora.
+// Every wait takes a time-out.
 #pragma once
 
 #include <cstdint>
@@ -23,10 +23,3 @@ int accept_within(int fd, int timeout_ms);
 
 // Sends all of `data` on a connected socket; false on failure.
 bool send_all(int fd, const std::string& data);
-
-// True when a socket of this kind is bound to `port` on any local address in
-// the current network namespace (TCP: listening).
-bool port_open(bool tcp, std::uint16_t port);
-
-// Waits until port_open(tcp, port), at most `timeout_ms`.
-bool wait_for_port(bool tcp, std::uint16_t port, int timeout_ms);

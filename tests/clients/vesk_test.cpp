@@ -6,17 +6,18 @@
 #include <thread>
 #include <unistd.h>
 
-#include "child_process.h"
 #include "loopback.h"
-#include "scratch_folder.h"
-#include "velmora_instance.h"
+#include "program_run.h"
+#include "socket_table.h"
+#include "test_files.h"
+#include "velmora_start.h"
 
 namespace {
 
 constexpr int run_timeout_ms = 5000;
 
 struct session {
-    run_result run;
+    program_result run;
     bool connected = false;
 };
 
@@ -38,7 +39,7 @@ session vesk_served_by(const std::function<void(int)>& script, const std::string
         script(connection);
         ::close(connection);
     });
-    s.run = run_program(program, arguments, run_timeout_ms);
+    s.run = run_to_end(program, {.arguments = arguments}, run_timeout_ms);
     host.join();
     ::close(server);
     return s;
@@ -100,7 +101,7 @@ TEST(VeskScripted, AResetConnectionKeepsWhatArrivedAndEndsWithAFailure)
 
 TEST(VeskScripted, NothingOnPort17GivesTheRefusedConnectText)
 {
-    const run_result run = run_program(VESK_PROGRAM, {}, run_timeout_ms);
+    const program_result run = run_to_end(VESK_PROGRAM, {}, run_timeout_ms);
     ASSERT_TRUE(run.exited);
     EXPECT_NE(run.status, 0);
     EXPECT_EQ(run.output, "VESK - connect(sock) failed\nSocket Error Nr: 10061\nVESK already running ?");
@@ -108,25 +109,23 @@ TEST(VeskScripted, NothingOnPort17GivesTheRefusedConnectText)
 
 TEST(VeskSelfCheck, AnAlteredCopyEndsSilentlyWithoutConnecting)
 {
-    scratch_folder folder;
-    const std::string intact = folder.path("vesk");
-    const std::string altered = folder.path("vesk-altered");
-    ASSERT_TRUE(copy_program(VESK_PROGRAM, intact));
-    std::string image = read_file(intact);
+    program_run intact, altered;
+    ASSERT_TRUE(scratch_copy(&intact, VESK_PROGRAM, "vesk") && scratch_copy(&altered, VESK_PROGRAM, "vesk"));
+    std::string image = read_file(altered.program);
     ASSERT_GT(image.size(), 1000u);
     // The last byte lies in the table of sections, which the system never
     // loads: only the check can notice it, whatever the build's layout (a
     // byte in the middle may hit data that runs before the check).
     image.back() = static_cast<char>(image.back() ^ 0x01);
-    ASSERT_TRUE(write_program(altered, image));
+    ASSERT_TRUE(write_file(altered.program, image));
 
     // The copy as such is fine: only the changed byte stops the program.
-    const session good = vesk_served_by([](int connection) { send_all(connection, "ok"); }, intact);
+    const session good = vesk_served_by([](int connection) { send_all(connection, "ok"); }, intact.program);
     EXPECT_EQ(good.run.output, "ok");
 
     const int server = tcp_listening(17);
     ASSERT_GE(server, 0);
-    const run_result run = run_program(altered, {}, run_timeout_ms);
+    const program_result run = run_to_end(altered.program, {}, run_timeout_ms);
     const int connection = accept_within(server, 200);
     if (connection >= 0) ::close(connection);
     ::close(server);
@@ -139,20 +138,24 @@ TEST(VeskSelfCheck, AnAlteredCopyEndsSilentlyWithoutConnecting)
 TEST(VeskWithVelmora, PrintsOneQuoteAsVelmoraStoresIt)
 {
     // DOS line ends; Velmora stores a CR after every LF and splits at '%'.
-    velmora_instance velmora("Quote one.\r\n%\r\nQuote two,\r\nsecond line.\r\n%\r\n");
-    ASSERT_TRUE(velmora.ready()) << velmora.log();
+    velmora_setup setup;
+    setup.settings = settings_image(256, {0, 0, 0, 1, 1}); // quote and chargen
+    setup.quotes = "Quote one.\r\n%\r\nQuote two,\r\nsecond line.\r\n%\r\n";
+    velmora_run velmora;
+    ASSERT_TRUE(velmora_start(&velmora, setup) && wait_for_ports({17}, {19}, 5000)) << program_errors(velmora);
     const std::string slots[] = {
         "Quote one.\r\n\r",
         "\r\n\rQuote two,\r\n\rsecond line.\r\n\r",
         "\r\n\r",
     };
     for (int attempt = 0; attempt < 3; ++attempt) {
-        const run_result run = run_program(VESK_PROGRAM, {}, run_timeout_ms);
+        const program_result run = run_to_end(VESK_PROGRAM, {}, run_timeout_ms);
         ASSERT_TRUE(run.exited);
         EXPECT_EQ(run.status, 0);
         EXPECT_TRUE(run.output == slots[0] || run.output == slots[1] || run.output == slots[2])
             << "unexpected quote: " << testing::PrintToString(run.output);
     }
+    program_discard(&velmora);
 }
 
 } // namespace

@@ -26,9 +26,17 @@ bool daytime_served()
     return closed && text.size() == daytime_text_size;
 }
 
+// A pipe for Velmora's standard output, closed at the end of the test.
 struct output_pipe {
     int read_end = -1;
     int write_end = -1;
+    output_pipe()
+    {
+        int ends[2];
+        if (::pipe2(ends, O_CLOEXEC) != 0) return;
+        read_end = ends[0];
+        write_end = ends[1];
+    }
     ~output_pipe()
     {
         if (read_end >= 0) ::close(read_end);
@@ -52,12 +60,9 @@ class OutputChannel : public VelmoraFault {};
 TEST_F(OutputChannel, AReaderThatGoesAwayEndsNothing)
 {
     output_pipe out;
-    int ends[2];
-    ASSERT_EQ(::pipe2(ends, O_CLOEXEC), 0);
-    out.read_end = ends[0];
-    out.write_end = ends[1];
+    ASSERT_GE(out.read_end, 0);
     velmora_setup setup;
-    setup.output_fd = out.write_end;
+    setup.output = {stream_kind::descriptor, out.write_end};
     start(setup);
     ::close(out.read_end);
     out.read_end = -1;
@@ -71,13 +76,10 @@ TEST_F(OutputChannel, AReaderThatGoesAwayEndsNothing)
 TEST_F(OutputChannel, AnUnreadOutputStopsNoListenerAndTheEndStaysQuick)
 {
     output_pipe out;
-    int ends[2];
-    ASSERT_EQ(::pipe2(ends, O_CLOEXEC), 0);
-    out.read_end = ends[0];
-    out.write_end = ends[1];
+    ASSERT_GE(out.read_end, 0);
     ASSERT_EQ(::fcntl(out.read_end, F_SETPIPE_SZ, 4096), 4096);
     velmora_setup setup;
-    setup.output_fd = out.write_end;
+    setup.output = {stream_kind::descriptor, out.write_end};
     start(setup);
     // The pipe holds about 130 lines and the queue 1024: the rest are dropped.
     int served = 0;
@@ -110,8 +112,8 @@ TEST_F(OutputChannel, AnUnreadOutputStopsNoListenerAndTheEndStaysQuick)
 TEST_F(OutputChannel, ClosedStandardDescriptorsAreNotTakenBySockets)
 {
     velmora_setup setup;
-    setup.close_output = true;
-    setup.close_errors = true;
+    setup.output.kind = stream_kind::closed;
+    setup.errors.kind = stream_kind::closed;
     start(setup);
     for (int i = 0; i < 3; ++i) EXPECT_TRUE(daytime_served()) << "connection " << i;
     // Port 53's box goes to standard error.
@@ -157,7 +159,7 @@ TEST_F(OutputChannel, TheStartLineSaysWhatRunsOrWhyNothingDoes)
         const char* line;
     } cases[] = {
         {settings_image(256, {1, 0, 0, 0, 0, 0, 1}), "/VELMORA.CFG: running echo, time\n"},
-        {std::nullopt, "/VELMORA.CFG: nothing runs: the file is missing or not a readable file\n"},
+        {std::nullopt, "/VELMORA.CFG: nothing runs: the file is missing\n"},
         {std::vector<unsigned char>(43, 1), "/VELMORA.CFG: nothing runs: the file is shorter than 44 bytes\n"},
         {settings_image(257, {1, 1}), "/VELMORA.CFG: nothing runs: the file is of another version\n"},
         {settings_image(256, {}), "/VELMORA.CFG: nothing runs: no service is selected\n"},

@@ -1,6 +1,7 @@
 // Calls save_selection once, as "&Apply changes" does, with the flags given
 // as ten digits 0/1 in record order. Its settings file is the VELMORA.CFG
-// beside this program. Exit status: save_selection's result.
+// beside this program. Exit status: save_selection's result; when it fails,
+// the reason it gives is printed as "Error Nr: N".
 #include <cstdio>
 #include <cstring>
 
@@ -14,5 +15,8 @@ int main(int argc, char** argv)
     }
     selection.format_version = 0; // the save sets it
     for (int i = 0; i < selection_flag_count; ++i) selection_flag(selection, i) = argv[1][i] == '1' ? 1u : 0u;
-    return save_selection();
+    int error = 0;
+    if (save_selection(&error)) return 1;
+    std::printf("Error Nr: %d\n", error);
+    return 0;
 }

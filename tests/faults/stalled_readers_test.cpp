@@ -2,12 +2,16 @@
 // blocks in its send once the connection is full; memory must stay bounded
 // (no growth while they wait, a modest amount per session), the other
 // services must keep answering, and every session must end once its client
-// goes.
+// goes. And what each stalled session pins in the kernel's send queue,
+// memory shared by every TCP program on the machine, stays small.
+#include <algorithm>
+#include <numeric>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
 
+#include "chargen_lines.h"
 #include "fault_fixture.h"
 
 namespace {
@@ -17,6 +21,11 @@ constexpr int stalled_readers = 1000;
 // thread record and the allocator's share (generous for the sanitizers).
 constexpr long kb_per_session = 256;
 
+// The send queue one stalled chargen session may hold: the session asks for
+// a 64 KiB send buffer, Linux keeps twice that, and the last send may take
+// the queue past it by up to one 64 KiB segment. Unbounded, Linux lets it
+// grow to its 4 MB tcp_wmem maximum.
+constexpr long send_queue_limit = 2 * 64 * 1024 + 64 * 1024;
 
 } // namespace
 
@@ -63,5 +72,49 @@ TEST_F(StalledReaders, ThousandChargenReadersThatStopReading)
 
     for (int fd : readers) close_with_reset(fd);
     EXPECT_EQ(settle_to(threads_before, 30000, read_threads, pid), threads_before) << "blocked sessions linger";
+    stop_cleanly();
+}
+
+TEST_F(StalledReaders, StalledChargenSessionsHoldABoundedSendQueue)
+{
+    constexpr int readers_count = 100;
+    ASSERT_NO_FATAL_FAILURE(start(velmora_setup{}));
+    std::vector<int> readers;
+    for (int i = 0; i < readers_count; ++i) {
+        const int fd = tcp_connect(19, 5000);
+        ASSERT_GE(fd, 0) << "connection " << i << " failed";
+        readers.push_back(fd);
+    }
+    // Full once every reader has been sent something and the sessions'
+    // queues have stopped growing.
+    std::vector<long> queues;
+    long last_total = -1;
+    for (int tries = 0; tries < 100; ++tries) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        const std::vector<long> received = tcp_receive_queues_from(19);
+        queues = tcp_send_queues(19);
+        const long total = std::accumulate(queues.begin(), queues.end(), 0L);
+        const bool all_sent_to = received.size() == readers.size() &&
+                                 std::find(received.begin(), received.end(), 0L) == received.end();
+        if (all_sent_to && queues.size() == readers.size() && total == last_total) break;
+        last_total = total;
+    }
+    ASSERT_EQ(queues.size(), readers.size()) << "not every reader got its session";
+    const long largest = *std::max_element(queues.begin(), queues.end());
+    std::printf("send queue of %d stalled chargen sessions: %ld bytes in all, %ld at most\n", readers_count,
+                std::accumulate(queues.begin(), queues.end(), 0L), largest);
+    EXPECT_LE(largest, send_queue_limit);
+
+    // A client that reads still gets the exact stream, many send buffers' worth.
+    const int reading = tcp_connect(19, 5000);
+    ASSERT_GE(reading, 0);
+    constexpr long lines = 16 * 1024;
+    const std::string stream = tcp_read(reading, 74u * lines, 20000);
+    ::close(reading);
+    ASSERT_EQ(stream.size(), 74u * lines);
+    for (long k = 1; k <= lines; ++k)
+        ASSERT_EQ(stream.compare(74u * static_cast<std::size_t>(k - 1), 74, chargen_line(k)), 0) << "line " << k;
+
+    for (int fd : readers) close_with_reset(fd);
     stop_cleanly();
 }

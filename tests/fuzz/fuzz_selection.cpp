@@ -32,9 +32,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::vector<std::uint8_t> file(data, data + size);
     ServiceSelection record = marked_record();
     const ServiceSelection untouched = record;
-    const int result = selection_from_image(file.data(), file.size(), &record);
+    const bool result = selection_from_image(file.data(), file.size(), &record);
     const bool acceptable = size >= selection_image_size && le32(data) == selection_format_version;
-    FUZZ_REQUIRE(result == (acceptable ? 1 : 0));
+    FUZZ_REQUIRE(result == acceptable);
     if (!acceptable) {
         FUZZ_REQUIRE(std::memcmp(&record, &untouched, sizeof record) == 0);
         return 0;

@@ -6,13 +6,12 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "chargen_lines.h"
 #include "harness.h"
 
 using namespace std::chrono_literals;
 
 namespace {
-
-velmora_run server;
 
 std::string ring()
 {
@@ -20,16 +19,6 @@ std::string ring()
     for (int c = 0x21; c <= 0x7E; ++c)
         if (c != 0x5C) r += static_cast<char>(c);
     return r + ' ';
-}
-
-// Line k of the stream, counting from 1: it starts (k mod 95) mod 94 along.
-std::string expected_line(int k)
-{
-    const std::string r = ring();
-    const int start = (k % 95) % 94;
-    std::string line;
-    for (int j = 0; j < 72; ++j) line += r[(start + j) % 94];
-    return line + "\r\n";
 }
 
 // The reply length for a clock second: the first draw of the ISO C
@@ -54,19 +43,7 @@ void expect_udp_reply(const datagram& d, std::time_t before, std::time_t after, 
 
 } // namespace
 
-class Chargen : public ::testing::Test {
-protected:
-    static void SetUpTestSuite()
-    {
-        server = launch({flag_chargen});
-        ASSERT_TRUE(wait_for_ports({flag_chargen})) << stderr_text(server);
-    }
-    static void TearDownTestSuite()
-    {
-        EXPECT_EQ(stop(server), 0) << stderr_text(server);
-        remove_scratch(server);
-    }
-};
+class Chargen : public shared_velmora<flag_chargen> {};
 
 TEST_F(Chargen, TcpStreamOfRingLines)
 {
@@ -77,7 +54,7 @@ TEST_F(Chargen, TcpStreamOfRingLines)
     ::close(c);
     ASSERT_EQ(stream.size(), 74u * lines);
     for (int k = 1; k <= lines; ++k)
-        ASSERT_EQ(stream.substr(74u * (k - 1), 74), expected_line(k)) << "line " << k;
+        ASSERT_EQ(stream.substr(74u * (k - 1), 74), chargen_line(k)) << "line " << k;
     EXPECT_EQ(stream.substr(0, 1), "\"");
     EXPECT_EQ(stream.substr(71, 3), "j\r\n");
     EXPECT_EQ(stream.substr(74, 1), "#");
@@ -96,7 +73,7 @@ TEST_F(Chargen, TcpClientDataChangesNothing)
     const std::string stream = read_exactly(c, 74u * 10, 3s);
     ::close(c);
     ASSERT_EQ(stream.size(), 740u);
-    for (int k = 1; k <= 10; ++k) EXPECT_EQ(stream.substr(74u * (k - 1), 74), expected_line(k)) << k;
+    for (int k = 1; k <= 10; ++k) EXPECT_EQ(stream.substr(74u * (k - 1), 74), chargen_line(k)) << k;
 }
 
 TEST_F(Chargen, UdpRepliesFromTheRingWithTheClockDrawnLength)

@@ -12,7 +12,6 @@ using namespace std::chrono_literals;
 
 namespace {
 
-velmora_run server;
 constexpr long zone_offset = 5 * 3600 + 30 * 60;
 
 // The daytime texts that the clock may show between the two moments, worked
@@ -53,18 +52,9 @@ void expect_daytime_layout(const std::string& text)
 
 } // namespace
 
-class Clock : public ::testing::Test {
+class Clock : public shared_velmora<flag_daytime, flag_time> {
 protected:
-    static void SetUpTestSuite()
-    {
-        server = launch({flag_daytime, flag_time}, nullptr, {"TZ=VLM-5:30"});
-        ASSERT_TRUE(wait_for_ports({flag_daytime, flag_time})) << stderr_text(server);
-    }
-    static void TearDownTestSuite()
-    {
-        EXPECT_EQ(stop(server), 0) << stderr_text(server);
-        remove_scratch(server);
-    }
+    static void SetUpTestSuite() { start_server({"TZ=VLM-5:30"}); }
 };
 
 TEST_F(Clock, TcpDaytimeIsTheLocalTimeThenTheEnd)

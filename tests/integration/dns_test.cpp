@@ -11,8 +11,6 @@ using namespace std::chrono_literals;
 
 namespace {
 
-velmora_run server;
-
 std::string bytes(std::initializer_list<int> values)
 {
     std::string s;
@@ -27,19 +25,7 @@ const std::string record = bytes({0x01, 0x78, 0x00, 0x00, 0x01, 0x00, 0x01, 0x00
 
 } // namespace
 
-class Dns : public ::testing::Test {
-protected:
-    static void SetUpTestSuite()
-    {
-        server = launch({flag_dns});
-        ASSERT_TRUE(wait_for_ports({flag_dns})) << stderr_text(server);
-    }
-    static void TearDownTestSuite()
-    {
-        EXPECT_EQ(stop(server), 0) << stderr_text(server);
-        remove_scratch(server);
-    }
-};
+class Dns : public shared_velmora<flag_dns> {};
 
 TEST_F(Dns, StandardQueryGetsTheExactAnswerFromPort53)
 {
@@ -132,5 +118,5 @@ TEST_F(Dns, TcpPort53Echoes)
     EXPECT_EQ(read_until_close(c, 2s, 100, &closed), "");
     EXPECT_TRUE(closed);
     ::close(c);
-    EXPECT_NE(stderr_text(server).find("\nTCP: "), std::string::npos) << stderr_text(server);
+    EXPECT_NE(program_errors(server).find("\nTCP: "), std::string::npos) << program_errors(server);
 }

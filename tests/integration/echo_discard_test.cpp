@@ -10,8 +10,6 @@ using namespace std::chrono_literals;
 
 namespace {
 
-velmora_run server;
-
 std::string pattern(std::size_t size)
 {
     std::string bytes(size, '\0');
@@ -21,19 +19,7 @@ std::string pattern(std::size_t size)
 
 } // namespace
 
-class EchoDiscard : public ::testing::Test {
-protected:
-    static void SetUpTestSuite()
-    {
-        server = launch({flag_echo, flag_discard});
-        ASSERT_TRUE(wait_for_ports({flag_echo, flag_discard})) << stderr_text(server);
-    }
-    static void TearDownTestSuite()
-    {
-        EXPECT_EQ(stop(server), 0) << stderr_text(server);
-        remove_scratch(server);
-    }
-};
+class EchoDiscard : public shared_velmora<flag_echo, flag_discard> {};
 
 TEST_F(EchoDiscard, TcpEchoReturns1300BytesInOrder)
 {

@@ -17,7 +17,7 @@ namespace {
 
 int executing_lines(const velmora_run& run)
 {
-    std::istringstream lines(stdout_text(run));
+    std::istringstream lines(program_output(run));
     std::string line;
     int n = 0;
     while (std::getline(lines, line))
@@ -41,8 +41,8 @@ int thread_count(const velmora_run& run)
 TEST(Listener, OneExecutingLinePerAcceptedConnection)
 {
     velmora_run run = launch({flag_echo, flag_discard, flag_time});
-    ASSERT_TRUE(wait_for_ports({flag_echo, flag_discard, flag_time})) << stderr_text(run);
-    EXPECT_EQ(stdout_text(run), "");
+    ASSERT_TRUE(wait_for_ports({flag_echo, flag_discard, flag_time})) << program_errors(run);
+    EXPECT_EQ(program_output(run), "");
     const int ports[] = {7, 7, 9, 37, 7, 9, 37, 7};
     for (int port : ports) {
         const int c = tcp_connect(port);
@@ -59,22 +59,22 @@ TEST(Listener, OneExecutingLinePerAcceptedConnection)
     ::close(u);
     EXPECT_TRUE(wait_until([&] { return executing_lines(run) >= 8; }, 3s));
     std::this_thread::sleep_for(200ms);
-    const std::string out = stdout_text(run);
+    const std::string out = program_output(run);
     const std::regex line("Executing server thread for [0-9]+\n");
     std::string rest = out;
     int matched = 0;
     for (std::smatch m; std::regex_search(rest, m, line) && m.position(0) == 0; rest = m.suffix()) ++matched;
     EXPECT_EQ(matched, 8) << out;
     EXPECT_EQ(rest, "") << "stdout holds more than the lines: " << out;
-    EXPECT_EQ(stop(run), 0);
-    remove_scratch(run);
+    EXPECT_EQ(program_stop(&run), 0);
+    program_discard(&run);
 }
 
 TEST(Listener, ClientResetsEndTheirSessionsButNeverTheProcess)
 {
     const std::set<service_flag> on = {flag_echo, flag_discard, flag_chargen, flag_telnet};
     velmora_run run = launch(on);
-    ASSERT_TRUE(wait_for_ports(on)) << stderr_text(run);
+    ASSERT_TRUE(wait_for_ports(on)) << program_errors(run);
     const int baseline = thread_count(run);
     ASSERT_GT(baseline, 7);
     for (int round = 0; round < 5; ++round) {
@@ -94,14 +94,10 @@ TEST(Listener, ClientResetsEndTheirSessionsButNeverTheProcess)
     }
     EXPECT_TRUE(wait_until([&] { return thread_count(run) == baseline; }, 5s))
         << "session threads left: " << thread_count(run) - baseline;
-    ASSERT_TRUE(running(run));
-    const int c = tcp_connect(7);
-    ASSERT_GE(c, 0);
-    send_all(c, "alive");
-    EXPECT_EQ(read_exactly(c, 5, 2s), "alive");
-    ::close(c);
-    EXPECT_EQ(stop(run), 0) << stderr_text(run);
-    remove_scratch(run);
+    ASSERT_TRUE(program_alive(&run));
+    EXPECT_TRUE(echo_answers("alive"));
+    EXPECT_EQ(program_stop(&run), 0) << program_errors(run);
+    program_discard(&run);
 }
 
 // Sessions start on parked threads where some wait, on new ones beyond them.
@@ -149,11 +145,9 @@ TEST(Listener, ACrowdLargerThanTheParkedThreadsIsServedAtOnce)
 // earlier ones close.
 TEST(Listener, FailedAcceptNeverEndsTheListener)
 {
-    velmora_run run = make_scratch();
-    run.file_limit = 12;
-    write_file(run.folder + "/VELMORA.CFG", settings_image({flag_echo}));
-    start(run);
-    ASSERT_TRUE(wait_for_ports({flag_echo})) << stderr_text(run);
+    velmora_run run = prepared({flag_echo});
+    program_start(&run, {.descriptor_limit = 12});
+    ASSERT_TRUE(wait_for_ports({flag_echo})) << program_errors(run);
 
     std::vector<int> clients;
     for (int i = 0; i < 14; ++i) {
@@ -169,18 +163,14 @@ TEST(Listener, FailedAcceptNeverEndsTheListener)
         else waiting.push_back(i);
     }
     ASSERT_FALSE(waiting.empty()) << "the descriptor limit did not bite; the test proves nothing";
-    ASSERT_FALSE(served.empty()) << stderr_text(run);
+    ASSERT_FALSE(served.empty()) << program_errors(run);
     for (int c : served) ::close(c);
     for (std::size_t i : waiting) {
         const std::string expected = "n" + std::to_string(i);
         EXPECT_EQ(read_exactly(clients[i], expected.size(), 3s), expected) << "a waiting client was never served";
         ::close(clients[i]);
     }
-    const int late = tcp_connect(7);
-    ASSERT_GE(late, 0);
-    send_all(late, "late");
-    EXPECT_EQ(read_exactly(late, 4, 3s), "late");
-    ::close(late);
-    EXPECT_EQ(stop(run), 0) << stderr_text(run);
-    remove_scratch(run);
+    EXPECT_TRUE(echo_answers("late"));
+    EXPECT_EQ(program_stop(&run), 0) << program_errors(run);
+    program_discard(&run);
 }

@@ -73,7 +73,7 @@ TEST(Quote, EachClientGetsTheSlotOfItsTick)
     ASSERT_EQ(slots[1], "\r\n\rQuote two\r\n\rsecond line.\r\n\r");
     ASSERT_EQ(slots[4], "\r\n\r");
     velmora_run run = launch({flag_quote}, &dos_file);
-    ASSERT_TRUE(wait_for_ports({flag_quote})) << stderr_text(run);
+    ASSERT_TRUE(wait_for_ports({flag_quote})) << program_errors(run);
 
     std::set<std::string> seen;
     for (int i = 0; i < 25; ++i) {
@@ -89,22 +89,22 @@ TEST(Quote, EachClientGetsTheSlotOfItsTick)
         std::this_thread::sleep_for(std::chrono::milliseconds(7 + i));
     }
     EXPECT_GE(seen.size(), 2u);
-    EXPECT_EQ(stop(run), 0);
-    remove_scratch(run);
+    EXPECT_EQ(program_stop(&run), 0);
+    program_discard(&run);
 }
 
 TEST(Quote, EmptyFileClosesEveryConnectionWithoutData)
 {
     const std::string empty;
     velmora_run run = launch({flag_quote}, &empty);
-    ASSERT_TRUE(wait_for_ports({flag_quote})) << stderr_text(run);
+    ASSERT_TRUE(wait_for_ports({flag_quote})) << program_errors(run);
     for (int i = 0; i < 3; ++i) {
         bool closed = false;
         EXPECT_EQ(vesk_read(&closed), "");
         EXPECT_TRUE(closed);
     }
-    EXPECT_EQ(stop(run), 0);
-    remove_scratch(run);
+    EXPECT_EQ(program_stop(&run), 0);
+    program_discard(&run);
 }
 
 // Without a separator the whole file is the one quote; past 512 bytes it is
@@ -115,23 +115,23 @@ TEST(Quote, SingleLongQuoteIsCutAt512)
     for (int line = 0; line < 40; ++line) file += "Line " + std::to_string(line) + std::string("\0 of it\n", 8);
     ASSERT_GT(file.size(), 512u);
     velmora_run run = launch({flag_quote}, &file);
-    ASSERT_TRUE(wait_for_ports({flag_quote})) << stderr_text(run);
+    ASSERT_TRUE(wait_for_ports({flag_quote})) << program_errors(run);
     bool closed = false;
     const std::string got = vesk_read(&closed);
     EXPECT_TRUE(closed);
     EXPECT_EQ(got.size(), 512u);
     EXPECT_EQ(got, slots_of(file)[0]);
     EXPECT_EQ(got.substr(0, 17), "Line 0 of it\n\rLin");
-    EXPECT_EQ(stop(run), 0);
-    remove_scratch(run);
+    EXPECT_EQ(program_stop(&run), 0);
+    program_discard(&run);
 }
 
 TEST(Quote, MissingFileLeavesPort17ClosedWhileOthersServe)
 {
     velmora_run run = launch({flag_quote, flag_echo});
-    ASSERT_TRUE(wait_for_ports({flag_echo})) << stderr_text(run);
-    EXPECT_TRUE(wait_until([&] { return stderr_text(run).find("VESK Error") != std::string::npos; }, 3s));
-    const std::string err = stderr_text(run);
+    ASSERT_TRUE(wait_for_ports({flag_echo})) << program_errors(run);
+    EXPECT_TRUE(wait_until([&] { return program_errors(run).find("VESK Error") != std::string::npos; }, 3s));
+    const std::string err = program_errors(run);
     EXPECT_NE(err.find("VESK Error: Quote of the day File >VESK.TXT< not found !\n"), std::string::npos) << err;
     EXPECT_EQ(tcp_connect(17), -1);
     EXPECT_EQ(errno, ECONNREFUSED);
@@ -140,6 +140,6 @@ TEST(Quote, MissingFileLeavesPort17ClosedWhileOthersServe)
     send_all(c, "echo");
     EXPECT_EQ(read_exactly(c, 4, 2s), "echo");
     ::close(c);
-    EXPECT_EQ(stop(run), 0);
-    remove_scratch(run);
+    EXPECT_EQ(program_stop(&run), 0);
+    program_discard(&run);
 }

@@ -39,7 +39,7 @@ TEST(Startup, SelectionDecidesExactlyWhichPortsAreBound)
 {
     velmora_run run = launch({flag_echo, flag_time});
     ASSERT_TRUE(wait_for_ports({flag_echo, flag_time}))
-        << "tcp ports: " << well_known_tcp_ports().size() << ", stderr: " << stderr_text(run);
+        << "tcp ports: " << well_known_tcp_ports().size() << ", stderr: " << program_errors(run);
     EXPECT_EQ(well_known_tcp_ports(), (std::set<int>{7, 37}));
     EXPECT_EQ(well_known_udp_ports(), (std::set<int>{7, 37}));
     for (int port : {9, 13, 17, 19, 23, 53}) EXPECT_TRUE(refused(port)) << port;
@@ -58,8 +58,8 @@ TEST(Startup, SelectionDecidesExactlyWhichPortsAreBound)
     ASSERT_TRUE(send_all(c, "ping"));
     EXPECT_EQ(read_exactly(c, 4, 2s), "ping");
     ::close(c);
-    EXPECT_EQ(stop(run), 0);
-    remove_scratch(run);
+    EXPECT_EQ(program_stop(&run), 0);
+    program_discard(&run);
 }
 
 // A missing, empty, short or foreign settings file starts nothing; a longer
@@ -67,53 +67,52 @@ TEST(Startup, SelectionDecidesExactlyWhichPortsAreBound)
 // binds anything.
 TEST(Startup, UnusableSettingsFilesBindNothing)
 {
-    struct case_ { const char* what; bool write; std::string image; };
-    std::string foreign = settings_image({flag_echo, flag_discard, flag_chargen});
-    foreign[1] = '\x02';
-    const std::string full = settings_image({flag_echo, flag_discard, flag_chargen});
+    struct case_ { const char* what; std::optional<std::vector<unsigned char>> image; };
+    std::vector<unsigned char> foreign = settings_image({flag_echo, flag_discard, flag_chargen});
+    foreign[1] = 2;
+    const std::vector<unsigned char> full = settings_image({flag_echo, flag_discard, flag_chargen});
     case_ cases[] = {
-        {"no file", false, ""},
-        {"empty file", true, ""},
-        {"43 bytes", true, full.substr(0, 43)},
-        {"version 512", true, foreign},
+        {"no file", std::nullopt},
+        {"empty file", std::vector<unsigned char>()},
+        {"43 bytes", std::vector<unsigned char>(full.begin(), full.end() - 1)},
+        {"version 512", foreign},
     };
     std::vector<velmora_run> runs;
     for (const case_& c : cases) {
-        velmora_run run = make_scratch();
-        if (c.write) write_file(run.folder + "/VELMORA.CFG", c.image);
-        start(run);
-        runs.push_back(run);
+        velmora_setup setup;
+        setup.settings = c.image;
+        runs.emplace_back();
+        velmora_start(&runs.back(), setup);
     }
     // The control: 60 bytes whose first 44 select daytime only.
-    velmora_run longer = make_scratch();
-    write_file(longer.folder + "/VELMORA.CFG", settings_image({flag_daytime}) + std::string(16, '\x01'));
-    start(longer);
+    velmora_run longer = prepared({flag_daytime});
+    std::vector<unsigned char> longer_file = settings_image({flag_daytime});
+    longer_file.resize(60, 1);
+    write_file(longer.folder + "/VELMORA.CFG", longer_file);
+    program_start(&longer, {});
     EXPECT_TRUE(wait_for_ports({flag_daytime}));
     std::this_thread::sleep_for(700ms);
     EXPECT_EQ(well_known_tcp_ports(), (std::set<int>{13}));
     EXPECT_EQ(well_known_udp_ports(), (std::set<int>{13}));
     for (std::size_t i = 0; i < runs.size(); ++i) {
-        EXPECT_TRUE(running(runs[i])) << cases[i].what;
-        EXPECT_EQ(stop(runs[i]), 0) << cases[i].what;
-        EXPECT_EQ(count_of(stderr_text(runs[i]), "failed"), 0) << cases[i].what << ": " << stderr_text(runs[i]);
-        remove_scratch(runs[i]);
+        EXPECT_TRUE(program_alive(&runs[i])) << cases[i].what;
+        EXPECT_EQ(program_stop(&runs[i]), 0) << cases[i].what;
+        EXPECT_EQ(count_of(program_errors(runs[i]), "failed"), 0) << cases[i].what << ": " << program_errors(runs[i]);
+        program_discard(&runs[i]);
     }
-    EXPECT_EQ(stop(longer), 0);
-    remove_scratch(longer);
+    EXPECT_EQ(program_stop(&longer), 0);
+    program_discard(&longer);
 }
 
 // "WAIT" anywhere in the arguments, case-sensitive, holds the binding back by
 // five seconds. Three instances with distinct services run at once.
 TEST(Startup, WaitArgumentPausesFiveSeconds)
 {
-    velmora_run upper = make_scratch(), inside = make_scratch(), lower = make_scratch();
-    write_file(upper.folder + "/VELMORA.CFG", settings_image({flag_echo}));
-    write_file(inside.folder + "/VELMORA.CFG", settings_image({flag_discard}));
-    write_file(lower.folder + "/VELMORA.CFG", settings_image({flag_daytime}));
+    velmora_run upper = prepared({flag_echo}), inside = prepared({flag_discard}), lower = prepared({flag_daytime});
     const auto started = std::chrono::steady_clock::now();
-    start(upper, {"WAIT"});
-    start(inside, {"-x", "xWAITx"});
-    start(lower, {"wait"});
+    program_start(&upper, {.arguments = {"WAIT"}});
+    program_start(&inside, {.arguments = {"-x", "xWAITx"}});
+    program_start(&lower, {.arguments = {"wait"}});
 
     EXPECT_TRUE(wait_until([] { return well_known_tcp_ports().count(13) == 1; }, 2500ms))
         << "\"wait\" in lower case must not pause";
@@ -125,8 +124,8 @@ TEST(Startup, WaitArgumentPausesFiveSeconds)
                            std::chrono::duration_cast<std::chrono::milliseconds>(started + 7s - std::chrono::steady_clock::now())))
         << "not bound by 7 s";
     for (velmora_run* r : {&upper, &inside, &lower}) {
-        EXPECT_EQ(stop(*r), 0);
-        remove_scratch(*r);
+        EXPECT_EQ(program_stop(r), 0);
+        program_discard(r);
     }
 }
 
@@ -136,20 +135,19 @@ TEST(Startup, SecondInstanceReportsEveryPortInUse)
     const std::set<service_flag> all = {flag_echo, flag_discard, flag_daytime, flag_quote,
                                         flag_chargen, flag_telnet, flag_time, flag_dns};
     velmora_run first = launch(all, &quotes);
-    ASSERT_TRUE(wait_for_ports(all)) << stderr_text(first);
+    ASSERT_TRUE(wait_for_ports(all)) << program_errors(first);
     EXPECT_EQ(well_known_tcp_ports(), (std::set<int>{7, 9, 13, 17, 19, 23, 37, 53}));
     EXPECT_EQ(well_known_udp_ports(), (std::set<int>{7, 9, 13, 19, 37, 53}));
 
-    velmora_run second = make_scratch();
-    write_file(second.folder + "/VELMORA.CFG", settings_image(all));
+    velmora_run second = prepared(all);
     write_file(second.folder + "/VESK.TXT", quotes);
-    start(second);
+    program_start(&second, {});
     const std::string box = "VESK - bind(sock) failed: Socket Error Nr: 10048\nVESK already running ?\n";
-    EXPECT_TRUE(wait_until([&] { return count_of(stderr_text(second), box) >= 14; }, 10s));
+    EXPECT_TRUE(wait_until([&] { return count_of(program_errors(second), box) >= 14; }, 10s));
     std::this_thread::sleep_for(300ms);
-    EXPECT_EQ(count_of(stderr_text(second), box), 14) << stderr_text(second);
-    EXPECT_EQ(count_of(stderr_text(second), "bind(sock) failed"), 14);
-    EXPECT_TRUE(running(second)) << "failed listeners end themselves, not the program";
+    EXPECT_EQ(count_of(program_errors(second), box), 14) << program_errors(second);
+    EXPECT_EQ(count_of(program_errors(second), "bind(sock) failed"), 14);
+    EXPECT_TRUE(program_alive(&second)) << "failed listeners end themselves, not the program";
 
     // The first instance is untouched.
     const int c = tcp_connect(7);
@@ -157,11 +155,11 @@ TEST(Startup, SecondInstanceReportsEveryPortInUse)
     ASSERT_TRUE(send_all(c, "still here"));
     EXPECT_EQ(read_exactly(c, 10, 2s), "still here");
     ::close(c);
-    EXPECT_EQ(count_of(stderr_text(first), "failed"), 0);
-    EXPECT_EQ(stop(second), 0);
-    EXPECT_EQ(stop(first), 0);
-    remove_scratch(second);
-    remove_scratch(first);
+    EXPECT_EQ(count_of(program_errors(first), "failed"), 0);
+    EXPECT_EQ(program_stop(&second), 0);
+    EXPECT_EQ(program_stop(&first), 0);
+    program_discard(&second);
+    program_discard(&first);
 }
 
 // Sessions that close first leave their connections lingering on the
@@ -171,7 +169,7 @@ TEST(Startup, RestartBindsPortsWithLingeringConnections)
 {
     const std::set<service_flag> on = {flag_daytime, flag_time};
     velmora_run first = launch(on);
-    ASSERT_TRUE(wait_for_ports(on)) << stderr_text(first);
+    ASSERT_TRUE(wait_for_ports(on)) << program_errors(first);
     for (int port : {13, 37, 13, 37}) {
         const int c = tcp_connect(port);
         ASSERT_GE(c, 0);
@@ -180,16 +178,15 @@ TEST(Startup, RestartBindsPortsWithLingeringConnections)
         EXPECT_TRUE(closed);
         ::close(c);
     }
-    EXPECT_EQ(stop(first), 0);
-    remove_scratch(first);
+    EXPECT_EQ(program_stop(&first), 0);
+    program_discard(&first);
 
-    velmora_run second = make_scratch();
-    write_file(second.folder + "/VELMORA.CFG", settings_image(on));
-    start(second);
-    EXPECT_TRUE(wait_for_ports(on, 5s)) << stderr_text(second);
-    EXPECT_EQ(count_of(stderr_text(second), "failed"), 0) << stderr_text(second);
-    EXPECT_EQ(stop(second), 0);
-    remove_scratch(second);
+    velmora_run second = prepared(on);
+    program_start(&second, {});
+    EXPECT_TRUE(wait_for_ports(on, 5s)) << program_errors(second);
+    EXPECT_EQ(count_of(program_errors(second), "failed"), 0) << program_errors(second);
+    EXPECT_EQ(program_stop(&second), 0);
+    program_discard(&second);
 }
 
 // An altered copy of the executable ends with status 255 (-1) before any
@@ -204,8 +201,7 @@ TEST(Startup, AlteredExecutableExits255WithoutBinding)
 
     struct change { const char* what; bool append; };
     for (const change ch : {change{"one byte changed", false}, change{"one byte appended", true}}) {
-        velmora_run run = make_scratch();
-        write_file(run.folder + "/VELMORA.CFG", settings_image({flag_echo, flag_time}));
+        velmora_run run = prepared({flag_echo, flag_time});
         std::string image = read_file(run.program);
         ASSERT_GT(image.size(), 1000u);
         if (ch.append) {
@@ -217,10 +213,10 @@ TEST(Startup, AlteredExecutableExits255WithoutBinding)
             image[at + 1] ^= 0x20;
         }
         write_file(run.program, image);
-        start(run);
-        EXPECT_EQ(wait_exit(run, 10s), 255) << ch.what;
-        EXPECT_EQ(count_of(stderr_text(run), "failed"), 0) << ch.what << ": " << stderr_text(run);
-        remove_scratch(run);
+        program_start(&run, {});
+        EXPECT_EQ(program_wait(&run, 10000), 255) << ch.what;
+        EXPECT_EQ(count_of(program_errors(run), "failed"), 0) << ch.what << ": " << program_errors(run);
+        program_discard(&run);
     }
     ::close(holder);
 }

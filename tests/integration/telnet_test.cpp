@@ -11,8 +11,6 @@ using namespace std::chrono_literals;
 
 namespace {
 
-velmora_run server;
-
 // The banner as the service defines it.
 const std::string banner =
     "\r\n  Welcome to Velmora - Copyright (C) Velmora developers. All rights reserved."
@@ -50,19 +48,7 @@ std::string exchange(int c, const std::string& out, std::size_t expected)
 
 } // namespace
 
-class Telnet : public ::testing::Test {
-protected:
-    static void SetUpTestSuite()
-    {
-        server = launch({flag_telnet});
-        ASSERT_TRUE(wait_for_ports({flag_telnet})) << stderr_text(server);
-    }
-    static void TearDownTestSuite()
-    {
-        EXPECT_EQ(stop(server), 0) << stderr_text(server);
-        remove_scratch(server);
-    }
-};
+class Telnet : public shared_velmora<flag_telnet> {};
 
 TEST_F(Telnet, BannerFirstAndNothingElse)
 {

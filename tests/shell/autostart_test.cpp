@@ -6,16 +6,21 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "autostart.h"
 #include "module_path.h"
+#include "program_run.h"
 
 namespace {
 
@@ -157,20 +162,35 @@ TEST_F(Autostart, AReadOnlyFolderIsLeftAsItIsAndNothingIsShown)
     EXPECT_FALSE(exists(link));
 }
 
-// Runs a copy of this program in a folder named `name` as the helper that
-// only enables autostart for itself (see main), and tells whether it ran.
-bool enabled_from_copy(const std::string& name)
+// Copies this program into `copy_folder` and runs the copy as the helper
+// that only enables autostart for itself (see main). Returns the copy's
+// path, or an empty text when it could not be copied or did not run.
+std::string enabled_from_copy_in(const std::string& copy_folder)
 {
-    const std::string copy_folder = ::testing::TempDir() + name;
     const std::string copy = copy_folder + "/velmora_autostart_tests";
     ::mkdir(copy_folder.c_str(), 0755);
-    ::setenv("VELMORA_HELPER", copy.c_str(), 1);
-    ::setenv("VELMORA_SELF", executable().c_str(), 1);
-    const int copied = std::system("cp \"$VELMORA_SELF\" \"$VELMORA_HELPER\"");
-    const int ran = std::system("VELMORA_ENABLE_AUTOSTART=1 \"$VELMORA_HELPER\"");
+    std::error_code error;
+    std::filesystem::copy_file(executable(), copy, std::filesystem::copy_options::overwrite_existing, error);
+    if (error) return "";
+    const program_result ran = run_to_end(copy, {.environment = {"VELMORA_ENABLE_AUTOSTART=1"}}, 10000);
+    return ran.status == 0 ? copy : "";
+}
+
+void remove_copy(const std::string& copy)
+{
     ::unlink(copy.c_str());
-    ::rmdir(copy_folder.c_str());
-    return copied == 0 && ran == 0;
+    ::rmdir(copy.substr(0, copy.rfind('/')).c_str());
+}
+
+// Runs a copy of this program in a folder named `name` as that helper, and
+// tells whether it ran.
+bool enabled_from_copy(const std::string& name)
+{
+    program_run helper;
+    const bool copied = scratch_copy(&helper, executable(), name + "/velmora_autostart_tests");
+    const program_result ran = run_to_end(helper.program, {.environment = {"VELMORA_ENABLE_AUTOSTART=1"}}, 10000);
+    program_discard(&helper);
+    return copied && ran.status == 0;
 }
 
 TEST_F(Autostart, AnExecutableSystemdCannotRunGetsNoUnit)
@@ -183,6 +203,75 @@ TEST_F(Autostart, AnExecutableSystemdCannotRunGetsNoUnit)
         EXPECT_FALSE(exists(unit)) << name;
         EXPECT_FALSE(exists(link)) << name;
     }
+}
+
+// systemd's assessment of a unit file: the overall exposure line, and in
+// `status` 0 when the exposure is at most 2.0.
+std::string exposure_of(const std::string& unit_file, int* status)
+{
+    const std::string command = "systemd-analyze security --offline=yes --threshold=20 " + unit_file + " 2>&1";
+    std::FILE* out = ::popen(command.c_str(), "r");
+    if (out == nullptr) return "cannot run systemd-analyze";
+    std::string overall;
+    char line[512];
+    while (std::fgets(line, sizeof line, out) != nullptr)
+        if (std::strstr(line, "Overall exposure level") != nullptr) overall = line;
+    const int ended = ::pclose(out);
+    *status = WIFEXITED(ended) ? WEXITSTATUS(ended) : -1;
+    if (!overall.empty() && overall.back() == '\n') overall.pop_back();
+    return overall.empty() ? "no overall exposure level" : overall;
+}
+
+bool has_line(const std::string& text, const std::string& line)
+{
+    return text.find("\n" + line + "\n") != std::string::npos;
+}
+
+// The sandbox of the packaged velmora.service wherever the program lives,
+// loosened only where its folder would be out of the service's sight: a
+// home folder is read-only instead of hidden, and a program in the shared
+// /tmp runs as root (a user of its own always gets a private /tmp), though
+// still with no capability but binding. Every variant stays at an exposure
+// of at most 2.0 in systemd's own assessment.
+TEST_F(Autostart, TheUnitKeepsTheSandboxAsFarAsTheProgramsFolderAllows)
+{
+    if (std::system("command -v systemd-analyze >/dev/null 2>&1") != 0) GTEST_SKIP() << "no systemd-analyze";
+    // Empty /opt and /home of this private mount namespace only.
+    ASSERT_EQ(::mount("velmora-opt", "/opt", "tmpfs", 0, nullptr), 0);
+    ASSERT_EQ(::mount("velmora-home", "/home", "tmpfs", 0, nullptr), 0);
+    char temporary[] = "/tmp/velmora autostart XXXXXX";
+    ASSERT_NE(::mkdtemp(temporary), nullptr);
+    ::rmdir(temporary);
+    struct place {
+        std::string folder;
+        std::vector<std::string> lines;
+        std::vector<std::string> absent;
+    };
+    const place places[] = {
+        {"/opt/velmora", {"DynamicUser=yes", "PrivateTmp=yes", "ProtectHome=yes"}, {}},
+        {"/home/velmora", {"DynamicUser=yes", "PrivateTmp=yes", "ProtectHome=read-only"}, {}},
+        {temporary, {"ProtectHome=yes"}, {"DynamicUser=yes", "PrivateTmp=yes"}},
+    };
+    const std::vector<std::string> everywhere = {
+        "AmbientCapabilities=CAP_NET_BIND_SERVICE", "CapabilityBoundingSet=CAP_NET_BIND_SERVICE",
+        "NoNewPrivileges=yes", "ProtectSystem=strict", "SystemCallFilter=~@privileged @resources"};
+    for (const place& at : places) {
+        const std::string copy = enabled_from_copy_in(at.folder);
+        ASSERT_FALSE(copy.empty()) << at.folder;
+        const std::string text = read_text(unit);
+        for (const std::string& line : everywhere) EXPECT_TRUE(has_line(text, line)) << line << "\n" << text;
+        for (const std::string& line : at.lines) EXPECT_TRUE(has_line(text, line)) << line << "\n" << text;
+        for (const std::string& line : at.absent) EXPECT_FALSE(has_line(text, line)) << line << "\n" << text;
+        EXPECT_EQ(std::system(("systemd-analyze verify " + unit + " 2>&1").c_str()), 0) << text;
+        int status = -1;
+        const std::string assessment = exposure_of(unit, &status);
+        std::printf("%s: %s\n", at.folder.c_str(), assessment.c_str());
+        EXPECT_EQ(status, 0) << at.folder << ": " << assessment << "\n" << text;
+        remove_copy(copy);
+        update_autostart(false);
+    }
+    ::umount("/home");
+    ::umount("/opt");
 }
 
 } // namespace

@@ -3,7 +3,8 @@
 // test program, which CTest runs from a fresh copy in a temporary folder.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
+#include <cerrno>
+#include <cstdio>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -12,6 +13,8 @@
 #include "control_dialog.h"
 #include "fake_host.h"
 #include "selection.h"
+#include "settings_image.h"
+#include "test_files.h"
 
 namespace {
 
@@ -26,34 +29,6 @@ constexpr int id_ok = 1, id_cancel = 2;
 const int pair_ids[10] = {101, 102, 103, 104, 105, 106, 115, 114, 110, 116};
 
 std::string cfg_path() { return settings_file_path(); }
-
-std::vector<unsigned char> read_file(const std::string& path)
-{
-    std::vector<unsigned char> bytes;
-    const int fd = ::open(path.c_str(), O_RDONLY);
-    if (fd < 0) return bytes;
-    unsigned char chunk[256];
-    ssize_t n;
-    while ((n = ::read(fd, chunk, sizeof chunk)) > 0) bytes.insert(bytes.end(), chunk, chunk + n);
-    ::close(fd);
-    return bytes;
-}
-
-void write_file(const std::string& path, const std::vector<unsigned char>& bytes)
-{
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    ASSERT_GE(fd, 0);
-    ASSERT_EQ(::write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
-    ::close(fd);
-}
-
-std::vector<unsigned char> image_of(const std::uint32_t (&flags)[10])
-{
-    std::vector<unsigned char> image = {0x00, 0x01, 0x00, 0x00};
-    for (std::uint32_t flag : flags)
-        for (int b = 0; b < 4; ++b) image.push_back(static_cast<unsigned char>(flag >> (8 * b)));
-    return image;
-}
 
 calls checks_of(const std::uint32_t (&states)[10])
 {
@@ -105,7 +80,7 @@ protected:
     {
         return control_dialog_proc(fake_host, message, first, second);
     }
-    static void tick(const std::uint32_t (&states)[10])
+    static void tick(const std::vector<std::uint32_t>& states)
     {
         for (int i = 0; i < 10; ++i) host_boxes[pair_ids[i]] = static_cast<int>(states[i]);
     }
@@ -120,17 +95,17 @@ TEST_F(DialogProc, InitialisationSetsTheTenBoxesFromTheRecordInPairOrder)
 
 TEST_F(DialogProc, ApplyReadsTheBoxesSavesRestartsAndQuits)
 {
-    const std::uint32_t ticked[10] = {0, 1, 0, 1, 0, 0, 1, 0, 1, 1};
+    const std::vector<std::uint32_t> ticked = {0, 1, 0, 1, 0, 0, 1, 0, 1, 1};
     tick(ticked);
     selection = marked_record();
     EXPECT_EQ(send(dialog_message_command, id_apply), 0);
     EXPECT_EQ(host_calls, joined(reads_in_pair_order(), {"autostart 1", "new_instance", "post_quit 0"}));
-    EXPECT_EQ(read_file(cfg_path()), image_of(ticked));
+    EXPECT_EQ(read_bytes(cfg_path()), settings_image(256, ticked));
 }
 
 TEST_F(DialogProc, ApplyWithAutostartClearedRemovesTheEntry)
 {
-    const std::uint32_t ticked[10] = {1, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+    const std::vector<std::uint32_t> ticked = {1, 0, 0, 0, 0, 0, 0, 0, 0, 0};
     tick(ticked);
     send(dialog_message_command, id_apply);
     EXPECT_EQ(host_calls, joined(reads_in_pair_order(), {"autostart 0", "new_instance", "post_quit 0"}));
@@ -138,13 +113,13 @@ TEST_F(DialogProc, ApplyWithAutostartClearedRemovesTheEntry)
 
 TEST_F(DialogProc, ApplyOverwritesOnlyTheFirst44BytesOfALongerFile)
 {
-    write_file(cfg_path(), std::vector<unsigned char>(60, 0xEE));
-    const std::uint32_t ticked[10] = {1, 1, 1, 1, 1, 1, 1, 1, 1, 1};
+    ASSERT_TRUE(write_file(cfg_path(), std::vector<unsigned char>(60, 0xEE)));
+    const std::vector<std::uint32_t> ticked = {1, 1, 1, 1, 1, 1, 1, 1, 1, 1};
     tick(ticked);
     send(dialog_message_command, id_apply);
-    std::vector<unsigned char> expected = image_of(ticked);
+    std::vector<unsigned char> expected = settings_image(256, ticked);
     expected.resize(60, 0xEE);
-    EXPECT_EQ(read_file(cfg_path()), expected);
+    EXPECT_EQ(read_bytes(cfg_path()), expected);
 }
 
 // Whatever the box of a flag is, initialising and applying at once must
@@ -155,7 +130,7 @@ TEST_F(DialogProc, ApplyRightAfterInitialisationWritesTheLoadedRecordBack)
     send(dialog_message_init);
     selection = ServiceSelection{};
     send(dialog_message_command, id_apply);
-    EXPECT_EQ(read_file(cfg_path()), image_of({1, 0, 1, 0, 1, 1, 0, 1, 0, 1}));
+    EXPECT_EQ(read_bytes(cfg_path()), settings_image(256, {1, 0, 1, 0, 1, 1, 0, 1, 0, 1}));
     EXPECT_EQ(selection.dns_on, 1u);
     EXPECT_EQ(selection.format_version, 256u);
 }
@@ -163,30 +138,59 @@ TEST_F(DialogProc, ApplyRightAfterInitialisationWritesTheLoadedRecordBack)
 TEST_F(DialogProc, FailedRestartSavesShowsTheBoxAndKeepsRunning)
 {
     host_restart_works = false;
-    const std::uint32_t ticked[10] = {1, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+    const std::vector<std::uint32_t> ticked = {1, 0, 0, 0, 0, 0, 0, 0, 0, 0};
     tick(ticked);
     testing::internal::CaptureStderr();
     send(dialog_message_command, id_apply);
     const std::string shown = testing::internal::GetCapturedStderr();
     EXPECT_EQ(host_calls, joined(reads_in_pair_order(), {"autostart 0", "new_instance"}));
     EXPECT_EQ(shown.rfind("Velmora V1.0: ", 0), 0u) << shown;
-    EXPECT_EQ(read_file(cfg_path()), image_of(ticked));
+    EXPECT_EQ(read_bytes(cfg_path()), settings_image(256, ticked));
 }
 
-TEST_F(DialogProc, UnsavableFileStillRestarts)
+// A settings file that cannot hold the record: a folder does not open for
+// writing, and a pipe or /dev/null would take the bytes and keep none. The
+// box says why, autostart is left alone, nothing restarts, and the record
+// stays the choice in force, which Discard puts back into the boxes.
+TEST_F(DialogProc, UnsavableFileShowsWhyAndKeepsThisInstanceAndItsChoice)
 {
-    // A folder in the settings file's place cannot be opened for writing.
-    ASSERT_EQ(::mkdir(cfg_path().c_str(), 0755), 0);
-    send(dialog_message_command, id_apply);
-    ::rmdir(cfg_path().c_str());
-    EXPECT_EQ(host_calls, joined(reads_in_pair_order(), {"new_instance", "post_quit 0"}));
+    const std::string path = cfg_path();
+    const std::string not_plain = "It is not a plain file but a folder, pipe or device.";
+    struct unsavable {
+        const char* kind;
+        int (*make)(const char* path);
+        std::string reason;
+    };
+    const unsavable cases[] = {
+        {"a folder", [](const char* p) { return ::mkdir(p, 0755); }, "Error Nr: " + std::to_string(EISDIR)},
+        {"a pipe", [](const char* p) { return ::mkfifo(p, 0644); }, not_plain},
+        {"a link to /dev/null", [](const char* p) { return ::symlink("/dev/null", p); }, not_plain},
+    };
+    for (const unsavable& c : cases) {
+        SCOPED_TRACE(c.kind);
+        reset_fake_host();
+        selection = marked_record();
+        ASSERT_EQ(c.make(path.c_str()), 0);
+        tick({0, 1, 0, 1, 0, 0, 1, 0, 1, 0});
+        testing::internal::CaptureStderr();
+        send(dialog_message_command, id_apply);
+        const std::string shown = testing::internal::GetCapturedStderr();
+        std::remove(path.c_str());
+
+        EXPECT_EQ(host_calls, reads_in_pair_order());
+        EXPECT_EQ(shown, "Velmora V1.0: The selection could not be saved to\n" + path + "\n" + c.reason +
+                             "\nVelmora goes on with the services it runs now and was not restarted.\n");
+        host_calls.clear();
+        send(dialog_message_command, id_discard_changes);
+        EXPECT_EQ(host_calls, joined(checks_of(marked_states), {"minimize"}));
+    }
 }
 
 TEST_F(DialogProc, StopClosesThenPostsQuitWithoutSaving)
 {
     EXPECT_EQ(send(dialog_message_command, id_stop), 0);
     EXPECT_EQ(host_calls, (calls{"close", "post_quit 0"}));
-    EXPECT_TRUE(read_file(cfg_path()).empty());
+    EXPECT_TRUE(read_bytes(cfg_path()).empty());
 }
 
 TEST_F(DialogProc, DiscardResetsTheBoxesFromTheRecordThenMinimisesAndSoHides)
@@ -196,7 +200,7 @@ TEST_F(DialogProc, DiscardResetsTheBoxesFromTheRecordThenMinimisesAndSoHides)
     tick({0, 1, 0, 1, 0, 0, 1, 0, 1, 0});
     EXPECT_EQ(send(dialog_message_command, id_discard_changes), 0);
     EXPECT_EQ(host_calls, joined(checks_of(marked_states), {"minimize", "hide"}));
-    EXPECT_TRUE(read_file(cfg_path()).empty());
+    EXPECT_TRUE(read_bytes(cfg_path()).empty());
 }
 
 TEST_F(DialogProc, CloseBoxMinimisesAndSoHidesWithoutEnding)

@@ -1,19 +1,30 @@
 #include "socket_table.h"
 
+#include <algorithm>
+#include <chrono>
 #include <fstream>
 #include <sstream>
 #include <string>
-#include <vector>
+#include <thread>
 
 namespace {
 
+constexpr int tcp_state_established = 0x01;
 constexpr int tcp_state_listen = 0x0A;
 
 struct socket_row {
     int local_port;
+    int remote_port;
     int state;
+    long transmit_queue;
     long receive_queue;
 };
+
+int port_of(const std::string& address)
+{
+    const std::size_t colon = address.find(':');
+    return colon == std::string::npos ? -1 : static_cast<int>(std::stoul(address.substr(colon + 1), nullptr, 16));
+}
 
 // The rows of /proc/thread-self/net/<table>: thread-self, because a test
 // thread may have entered a network namespace of its own. Addresses are
@@ -28,11 +39,12 @@ std::vector<socket_row> socket_rows(const char* table)
         std::istringstream fields(line);
         std::string slot, local, remote, state, queues;
         fields >> slot >> local >> remote >> state >> queues;
-        const std::size_t colon = local.find(':');
         const std::size_t queue_colon = queues.find(':');
-        if (colon == std::string::npos || queue_colon == std::string::npos) continue;
-        rows.push_back({static_cast<int>(std::stoul(local.substr(colon + 1), nullptr, 16)),
-                        static_cast<int>(std::stoul(state, nullptr, 16)),
+        if (local.find(':') == std::string::npos || remote.find(':') == std::string::npos ||
+            queue_colon == std::string::npos)
+            continue;
+        rows.push_back({port_of(local), port_of(remote), static_cast<int>(std::stoul(state, nullptr, 16)),
+                        static_cast<long>(std::stoul(queues.substr(0, queue_colon), nullptr, 16)),
                         static_cast<long>(std::stoul(queues.substr(queue_colon + 1), nullptr, 16))});
     }
     return rows;
@@ -60,4 +72,33 @@ long udp_receive_queue(std::uint16_t port)
     for (const socket_row& row : socket_rows("udp"))
         if (row.local_port == port) return row.receive_queue;
     return -1;
+}
+
+bool wait_for_ports(const std::vector<std::uint16_t>& tcp, const std::vector<std::uint16_t>& udp, int timeout_ms)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+    auto has_all = [](const std::set<int>& have, const std::vector<std::uint16_t>& want) {
+        return std::all_of(want.begin(), want.end(), [&have](std::uint16_t p) { return have.count(p) > 0; });
+    };
+    for (;;) {
+        if (has_all(listening_tcp_ports(), tcp) && has_all(bound_udp_ports(), udp)) return true;
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+}
+
+std::vector<long> tcp_send_queues(std::uint16_t local_port)
+{
+    std::vector<long> queues;
+    for (const socket_row& row : socket_rows("tcp"))
+        if (row.state == tcp_state_established && row.local_port == local_port) queues.push_back(row.transmit_queue);
+    return queues;
+}
+
+std::vector<long> tcp_receive_queues_from(std::uint16_t remote_port)
+{
+    std::vector<long> queues;
+    for (const socket_row& row : socket_rows("tcp"))
+        if (row.state == tcp_state_established && row.remote_port == remote_port) queues.push_back(row.receive_queue);
+    return queues;
 }

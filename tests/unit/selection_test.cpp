@@ -6,19 +6,9 @@
 #include <vector>
 
 #include "selection.h"
+#include "settings_image.h"
 
 namespace {
-
-std::vector<unsigned char> image_of(std::uint32_t version, const std::uint32_t (&flags)[10])
-{
-    std::vector<unsigned char> image;
-    auto put = [&image](std::uint32_t w) {
-        for (int b = 0; b < 4; ++b) image.push_back(static_cast<unsigned char>(w >> (8 * b)));
-    };
-    put(version);
-    for (std::uint32_t f : flags) put(f);
-    return image;
-}
 
 ServiceSelection marked_record()
 {
@@ -44,7 +34,7 @@ TEST(Selection, WrittenImageIsVersionThenTenFlagsInRecordOrder)
     std::memset(out, 0xCC, sizeof out);
     selection_to_image(r, out);
     // echo discard daytime quote chargen telnet time dns service autostart
-    const std::vector<unsigned char> expected = image_of(256, {1, 0, 0, 1, 0, 0, 1, 1, 0, 1});
+    const std::vector<unsigned char> expected = settings_image(256, {1, 0, 0, 1, 0, 0, 1, 1, 0, 1});
     EXPECT_EQ(std::vector<unsigned char>(out, out + sizeof out), expected);
     EXPECT_EQ(out[0], 0x00);
     EXPECT_EQ(out[1], 0x01);
@@ -54,9 +44,9 @@ TEST(Selection, WrittenImageIsVersionThenTenFlagsInRecordOrder)
 
 TEST(Selection, ReadingTakesEveryFlagAsStored)
 {
-    const std::vector<unsigned char> image = image_of(256, {1, 2, 3, 4, 5, 6, 7, 8, 9, 0x01020304});
+    const std::vector<unsigned char> image = settings_image(256, {1, 2, 3, 4, 5, 6, 7, 8, 9, 0x01020304});
     ServiceSelection r{};
-    ASSERT_EQ(selection_from_image(image.data(), image.size(), &r), 1);
+    ASSERT_TRUE(selection_from_image(image.data(), image.size(), &r));
     EXPECT_EQ(r.format_version, 256u);
     EXPECT_EQ(r.echo_on, 1u);
     EXPECT_EQ(r.discard_on, 2u);
@@ -72,10 +62,10 @@ TEST(Selection, ReadingTakesEveryFlagAsStored)
 
 TEST(Selection, OnlyTheFirst44BytesOfALongerFileCount)
 {
-    std::vector<unsigned char> image = image_of(256, {0, 1, 0, 1, 0, 1, 0, 1, 0, 1});
+    std::vector<unsigned char> image = settings_image(256, {0, 1, 0, 1, 0, 1, 0, 1, 0, 1});
     image.insert(image.end(), 20, 0xFF);
     ServiceSelection r{};
-    ASSERT_EQ(selection_from_image(image.data(), image.size(), &r), 1);
+    ASSERT_TRUE(selection_from_image(image.data(), image.size(), &r));
     EXPECT_EQ(r.echo_on, 0u);
     EXPECT_EQ(r.discard_on, 1u);
     EXPECT_EQ(r.auto_start, 1u);
@@ -83,19 +73,19 @@ TEST(Selection, OnlyTheFirst44BytesOfALongerFileCount)
 
 TEST(Selection, ShortFileOrForeignVersionIsIgnoredWhole)
 {
-    const std::vector<unsigned char> good = image_of(256, {1, 1, 1, 1, 1, 1, 1, 1, 1, 1});
+    const std::vector<unsigned char> good = settings_image(256, {1, 1, 1, 1, 1, 1, 1, 1, 1, 1});
     struct case_ { const char* what; std::vector<unsigned char> image; };
     const case_ cases[] = {
         {"empty", {}},
         {"43 bytes", std::vector<unsigned char>(good.begin(), good.end() - 1)},
         {"header only", std::vector<unsigned char>(good.begin(), good.begin() + 4)},
-        {"version 0", image_of(0, {1, 1, 1, 1, 1, 1, 1, 1, 1, 1})},
-        {"version 257", image_of(257, {1, 1, 1, 1, 1, 1, 1, 1, 1, 1})},
-        {"version big-endian 256", image_of(0x00010000, {1, 1, 1, 1, 1, 1, 1, 1, 1, 1})},
+        {"version 0", settings_image(0, {1, 1, 1, 1, 1, 1, 1, 1, 1, 1})},
+        {"version 257", settings_image(257, {1, 1, 1, 1, 1, 1, 1, 1, 1, 1})},
+        {"version big-endian 256", settings_image(0x00010000, {1, 1, 1, 1, 1, 1, 1, 1, 1, 1})},
     };
     for (const case_& c : cases) {
         ServiceSelection r = marked_record();
-        EXPECT_EQ(selection_from_image(c.image.data(), c.image.size(), &r), 0) << c.what;
+        EXPECT_FALSE(selection_from_image(c.image.data(), c.image.size(), &r)) << c.what;
         const ServiceSelection before = marked_record();
         EXPECT_EQ(std::memcmp(&r, &before, sizeof r), 0) << c.what << ": the record changed";
     }

@@ -10,6 +10,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "program_run.h"
 #include "self_check.h"
 #include "stamp_format.h"
 
@@ -140,8 +141,7 @@ TEST(SelfCheck, StampToolOutputPasses)
         std::ofstream out(path, std::ios::binary);
         out.write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
     }
-    const std::string command = std::string(VELMORA_STAMP_TOOL_PATH) + " " + path;
-    EXPECT_EQ(std::system(command.c_str()), 0);
+    EXPECT_EQ(run_to_end(VELMORA_STAMP_TOOL_PATH, {.arguments = {path}}, 10000).status, 0);
     std::ifstream in(path, std::ios::binary);
     const std::vector<unsigned char> stamped((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     ::unlink(path);

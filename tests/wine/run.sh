@@ -1,8 +1,8 @@
 #!/bin/bash
-# Runs VELMORA.EXE (and FENNIP.EXE and VESK.EXE, when built) under 32-bit
-# Wine in a virtual X server, inside a private network namespace so that the
-# well-known ports are free, and checks them from the Linux side and with
-# WINDRIVER.EXE from inside the Wine session.
+# Runs VELMORA.EXE (and FENNIP.EXE, VESK.EXE and VELMORACTL.EXE, when
+# built) under 32-bit Wine in a virtual X server, inside a private network
+# namespace so that the well-known ports are free, and checks them from the
+# Linux side and with WINDRIVER.EXE from inside the Wine session.
 #
 #   tests/wine/run.sh BUILD_DIR
 #
@@ -62,6 +62,7 @@ FENNIP=$(find "$BUILD_DIR" -name FENNIP.EXE -print -quit)
 VESK=$(find "$BUILD_DIR" -name VESK.EXE -print -quit)
 [ -n "$FENNIP" ] && cp "$FENNIP" "$PROGRAMS/"
 [ -n "$VESK" ] && cp "$VESK" "$PROGRAMS/"
+[ -f "$BUILD_DIR/VELMORACTL.EXE" ] && cp "$BUILD_DIR/VELMORACTL.EXE" "$PROGRAMS/"
 # A quote file in DOS line ends, as the service expects it.
 printf 'Quote one.\r\n%%\r\nQuote two,\r\nsecond line.\r\n%%\r\nA third quote, with "marks".\r\n%%\r\n' \
     >"$PROGRAMS/VESK.TXT"
@@ -74,6 +75,8 @@ printf 'Quote one.\r\n%%\r\nQuote two,\r\nsecond line.\r\n%%\r\nA third quote, w
 . "$HERE/checks_services.sh"
 # shellcheck source=tests/wine/checks_dialog.sh
 . "$HERE/checks_dialog.sh"
+# shellcheck source=tests/wine/checks_command.sh
+. "$HERE/checks_command.sh"
 
 # Wine starts every program named under RunServices at each session start:
 # leave none behind.

@@ -10,6 +10,7 @@
 #include "autostart.h"
 #include "files.h"
 #include "module_path.h"
+#include "systemd_unit.h"
 
 namespace {
 
@@ -17,23 +18,6 @@ const char unit_folder[] = "/etc/systemd/system";
 const char unit_path[] = "/etc/systemd/system/velmora.service";
 const char wants_folder[] = "/etc/systemd/system/multi-user.target.wants";
 const char link_path[] = "/etc/systemd/system/multi-user.target.wants/velmora.service";
-
-// ExecStart's executable in double quotes, with the unit file's specifier
-// sign doubled. systemd expands no variables in the executable's name, so a
-// '$' stays as it is, and it refuses names with quotes, backslashes or
-// control characters: such a path cannot be started at boot at all.
-bool exec_start_word(const char* path, std::string* word)
-{
-    word->assign(1, '"');
-    for (const char* p = path; *p != '\0'; ++p) {
-        const unsigned char c = static_cast<unsigned char>(*p);
-        if (c < 0x20 || c == 0x7f || c == '"' || c == '\'' || c == '\\') return false;
-        if (c == '%') word->push_back('%');
-        word->push_back(*p);
-    }
-    word->push_back('"');
-    return true;
-}
 
 bool write_whole(const char* path, const std::string& text)
 {
@@ -59,11 +43,8 @@ void update_autostart(bool enabled)
         return;
     }
     char executable[1024];
-    std::string command;
-    if (module_path(executable, sizeof executable) == 0 || !exec_start_word(executable, &command)) return;
-    const std::string unit = "[Unit]\nDescription=Velmora small Internet services\nAfter=network.target\n\n"
-                             "[Service]\nExecStart=" + command +
-                             "\nStandardInput=null\n\n[Install]\nWantedBy=multi-user.target\n";
+    std::string unit;
+    if (module_path(executable, sizeof executable) == 0 || !systemd_unit(executable, &unit)) return;
     if (!write_whole(unit_path, unit)) return;
     if (::mkdir(wants_folder, 0755) != 0 && errno != EEXIST) return;
     ::unlink(link_path);

@@ -18,14 +18,16 @@ namespace {
 
 // Without an icon or a dialog, this line is what tells an operator (or the
 // journal) what runs.
-void report_start(const char* settings_path, selection_source source, const char* started)
+void report_start(const char* settings_path, selection_file_kind settings, const char* started)
 {
     const char* why = nullptr;
-    switch (source) {
-    case selection_source::no_file: why = "the file is missing or not a readable file"; break;
-    case selection_source::short_file: why = "the file is shorter than 44 bytes"; break;
-    case selection_source::other_version: why = "the file is of another version"; break;
-    case selection_source::whole_record: why = started[0] == '\0' ? "no service is selected" : nullptr; break;
+    switch (settings) {
+    case selection_file_kind::missing: why = "the file is missing"; break;
+    case selection_file_kind::short_file: why = "the file is shorter than 44 bytes"; break;
+    case selection_file_kind::other_version: why = "the file is of another version"; break;
+    case selection_file_kind::not_plain: why = "it is not a plain file but a folder, pipe or device"; break;
+    case selection_file_kind::unreadable: why = "the file cannot be read"; break;
+    case selection_file_kind::whole: why = started[0] == '\0' ? "no service is selected" : nullptr; break;
     }
     char line[512];
     if (why == nullptr) std::snprintf(line, sizeof line, "Velmora: %s: running %s\n", settings_path, started);

@@ -1,0 +1,11 @@
+// The systemd unit that runs Velmora as a system service: the one the Debian
+// package installs and the one AutoStart writes. Both run Velmora in the
+// same sandbox, loosened only where the executable's folder demands it.
+#pragma once
+
+#include <string>
+
+// The unit for the program at the absolute path `executable`. False when
+// systemd cannot start a program of that name (quotes, backslashes or
+// control characters in it); `unit` is then left as it was.
+bool systemd_unit(const char* executable, std::string* unit);

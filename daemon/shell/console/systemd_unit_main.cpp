@@ -1,0 +1,28 @@
+// Writes the systemd unit for a program path into a file: the build makes
+// the Debian package's velmora.service with it, from the same code that
+// writes AutoStart's unit, so that both keep one sandbox.
+// Usage: velmora_unit EXECUTABLE OUTPUT
+#include <cstdio>
+#include <string>
+
+#include "systemd_unit.h"
+
+int main(int argc, char** argv)
+{
+    std::string unit;
+    if (argc != 3 || !systemd_unit(argv[1], &unit)) {
+        std::fprintf(stderr, "usage: velmora_unit EXECUTABLE OUTPUT (a path systemd can start)\n");
+        return 2;
+    }
+    std::FILE* out = std::fopen(argv[2], "wb");
+    if (out == nullptr) {
+        std::perror(argv[2]);
+        return 1;
+    }
+    const bool written = std::fwrite(unit.data(), 1, unit.size(), out) == unit.size();
+    if (std::fclose(out) != 0 || !written) {
+        std::perror(argv[2]);
+        return 1;
+    }
+    return 0;
+}

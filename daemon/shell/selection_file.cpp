@@ -1,0 +1,141 @@
+#include "selection_file.h"
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "byte_order.h"
+#include "files.h"
+
+namespace {
+
+bool failed(int* error, int reason)
+{
+    *error = reason;
+    return false;
+}
+
+// Writes the image at the file's current place (its start), flushes it to
+// disk and reads it back. 0 when the file holds it, else the reason.
+int write_and_confirm(int fd, const unsigned char* image)
+{
+    std::size_t done = 0;
+    while (done < selection_image_size) {
+        const int n = file_write(fd, image + done, selection_image_size - done);
+        if (n < 0) return file_last_error();
+        if (n == 0) return selection_file_incomplete;
+        done += static_cast<std::size_t>(n);
+    }
+    if (file_flush(fd) != 0 || file_rewind(fd) != 0) return file_last_error();
+    unsigned char back[selection_image_size];
+    std::size_t have = 0;
+    while (have < sizeof back) {
+        const int n = file_read(fd, back + have, sizeof back - have);
+        if (n < 0) return file_last_error();
+        if (n == 0) break;
+        have += static_cast<std::size_t>(n);
+    }
+    return have == sizeof back && std::memcmp(back, image, sizeof back) == 0 ? 0 : selection_file_incomplete;
+}
+
+// A new file needs room on the disk, and a full disk would leave a short
+// one behind: the image goes into a temporary file first, which takes the
+// settings file's name only once it holds all 44 bytes.
+bool replace_whole_file(const char* path, const unsigned char* image, int* error)
+{
+    const std::string temporary = std::string(path) + ".new";
+    file_remove(temporary.c_str()); // left by a save that was cut off
+    const int fd = file_create_new(temporary.c_str());
+    if (fd < 0) return failed(error, file_last_error());
+    int reason = write_and_confirm(fd, image);
+    if (file_close(fd) != 0 && reason == 0) reason = file_last_error();
+    if (reason == 0 && file_replace(temporary.c_str(), path) != 0) reason = file_last_error();
+    if (reason != 0) {
+        file_remove(temporary.c_str());
+        return failed(error, reason);
+    }
+    return true;
+}
+
+} // namespace
+
+bool write_selection_file(const char* path, const ServiceSelection& record, int* error)
+{
+    ServiceSelection versioned = record;
+    versioned.format_version = selection_format_version;
+    unsigned char image[selection_image_size];
+    selection_to_image(versioned, image);
+
+    const int fd = file_open_existing(path, true);
+    if (fd < 0) {
+        const int reason = file_last_error();
+        return file_error_is_missing(reason) ? replace_whole_file(path, image, error) : failed(error, reason);
+    }
+    // A pipe or a device takes the bytes and keeps none of them.
+    if (!file_is_regular(fd)) {
+        file_close(fd);
+        return failed(error, selection_file_not_plain);
+    }
+    const long long size = file_size(fd);
+    if (size < 0) {
+        const int reason = file_last_error();
+        file_close(fd);
+        return failed(error, reason);
+    }
+    if (size < static_cast<long long>(selection_image_size)) {
+        file_close(fd);
+        return replace_whole_file(path, image, error);
+    }
+    // The 44 bytes are already there: overwriting them needs no new room on
+    // the disk, and the file keeps its name, owner, permissions and tail.
+    int reason = write_and_confirm(fd, image);
+    if (file_close(fd) != 0 && reason == 0) reason = file_last_error();
+    return reason == 0 ? true : failed(error, reason);
+}
+
+selection_file_content read_selection_file(const char* path)
+{
+    selection_file_content content{};
+    const int fd = file_open_existing(path, false);
+    if (fd < 0) {
+        content.error = file_last_error();
+        content.kind = file_error_is_missing(content.error) ? selection_file_kind::missing
+                                                            : selection_file_kind::unreadable;
+        return content;
+    }
+    if (!file_is_regular(fd)) {
+        file_close(fd);
+        content.kind = selection_file_kind::not_plain;
+        return content;
+    }
+    unsigned char image[selection_image_size];
+    std::size_t have = 0;
+    int n = 0;
+    while (have < sizeof image && (n = file_read(fd, image + have, sizeof image - have)) > 0)
+        have += static_cast<std::size_t>(n);
+    if (n < 0) content.error = file_last_error();
+    file_close(fd);
+
+    if (n < 0) {
+        content.kind = selection_file_kind::unreadable;
+    } else if (have < sizeof image) {
+        content.kind = selection_file_kind::short_file;
+        content.size = have;
+    } else if (selection_from_image(image, have, &content.record)) {
+        content.kind = selection_file_kind::whole;
+    } else {
+        content.kind = selection_file_kind::other_version;
+        content.version = read_le32(image);
+    }
+    return content;
+}
+
+void selection_file_error_text(int error, char* out, std::size_t out_size)
+{
+    if (error == selection_file_not_plain)
+        std::snprintf(out, out_size, "It is not a plain file but a folder, pipe or device.");
+    else if (error == selection_file_incomplete)
+        std::snprintf(out, out_size, "Read back, it does not hold the bytes written.");
+    else
+        std::snprintf(out, out_size, "Error Nr: %d", error);
+}

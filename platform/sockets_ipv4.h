@@ -1,0 +1,23 @@
+// IPv4 socket addresses as both sockets implementations build them; included
+// after the system's own headers, which define sockaddr_in.
+#pragma once
+
+#include <cstring>
+
+#include "sockets.h"
+
+inline net_address net_address_from(const sockaddr_in& sin)
+{
+    net_address address{};
+    std::memcpy(address.bytes, &sin, sizeof sin);
+    address.length = sizeof sin;
+    return address;
+}
+
+inline sockaddr_in ipv4_socket_address(std::uint16_t port)
+{
+    sockaddr_in sin{};
+    sin.sin_family = AF_INET;
+    sin.sin_port = htons(port);
+    return sin;
+}

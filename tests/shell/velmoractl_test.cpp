@@ -1,0 +1,207 @@
+// velmoractl run as a program, as an administrator would, against settings
+// files in a scratch folder: what it shows, what it writes, what it refuses
+// (changing nothing then), and its exit statuses.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <filesystem>
+#include <string>
+#include <sys/stat.h>
+#include <vector>
+
+#include "program_run.h"
+#include "settings_image.h"
+#include "test_files.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr uid_t nobody = 65534;
+
+using bytes = std::vector<unsigned char>;
+
+const char table_of_echo_chargen_dns_autostart[] = "service    port  state\n"
+                                                   "echo          7  on\n"
+                                                   "discard       9  off\n"
+                                                   "daytime      13  off\n"
+                                                   "quote        17  off\n"
+                                                   "chargen      19  on\n"
+                                                   "telnet       23  off\n"
+                                                   "time         37  off\n"
+                                                   "dns          53  on\n"
+                                                   "\n"
+                                                   "run-as-service   off\n"
+                                                   "autostart        on\n";
+
+class Velmoractl : public ::testing::Test {
+protected:
+    // A copy beside its own settings file, as installed beside Velmora.
+    void SetUp() override { ASSERT_TRUE(scratch_copy(&command, VELMORACTL_PROGRAM, "bin/velmoractl")); }
+    void TearDown() override { program_discard(&command); }
+
+    fs::path folder() const { return command.folder; }
+    fs::path beside() const { return folder() / "bin" / "VELMORA.CFG"; }
+    fs::path other() const { return folder() / "other.cfg"; }
+
+    // Runs the program, as `user` (0: as the test runs).
+    program_result run(const std::vector<std::string>& arguments, uid_t user = 0)
+    {
+        return run_to_end(command.program, {.arguments = arguments, .user = user}, 10000);
+    }
+
+    // The names in a folder, sorted.
+    std::vector<std::string> names_in(const fs::path& where) const
+    {
+        std::vector<std::string> names;
+        for (const fs::directory_entry& entry : fs::directory_iterator(where)) names.push_back(entry.path().filename());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+    program_run command;
+};
+
+} // namespace
+
+TEST_F(Velmoractl, ShowsTheFileBesideItselfAsATable)
+{
+    write_file(beside(), settings_image(256, {1, 0, 0, 0, 1, 0, 0, 1, 0, 1}));
+    const program_result shown = run({});
+    EXPECT_EQ(shown.status, 0);
+    EXPECT_EQ(shown.output, "Settings file: " + beside().string() + "\n\n" + table_of_echo_chargen_dns_autostart);
+    EXPECT_EQ(shown.errors, "");
+
+    // --file names another file; the one beside it is not looked at.
+    write_file(other(), settings_image(256, {0, 0, 0, 0, 0, 0, 0, 0, 1, 0}));
+    const program_result other_file = run({"--file", other().string()});
+    EXPECT_EQ(other_file.status, 0);
+    EXPECT_NE(other_file.output.find("Settings file: " + other().string() + "\n"), std::string::npos);
+    EXPECT_NE(other_file.output.find("echo          7  off\n"), std::string::npos);
+    EXPECT_NE(other_file.output.find("run-as-service   on\n"), std::string::npos);
+}
+
+TEST_F(Velmoractl, ShowSaysWhatVelmoraMakesOfAFileWithoutARecord)
+{
+    const program_result missing = run({});
+    EXPECT_EQ(missing.status, 0);
+    EXPECT_NE(missing.output.find("does not exist: Velmora runs no service"), std::string::npos) << missing.output;
+
+    write_file(beside(), bytes(10, 1));
+    const program_result short_file = run({});
+    EXPECT_EQ(short_file.status, 1);
+    EXPECT_EQ(short_file.output, "");
+    EXPECT_EQ(short_file.errors, "velmoractl: " + beside().string() +
+                                     " holds 10 bytes, fewer than the 44 of a settings file.\n"
+                                     "Velmora ignores it and runs no service.\n");
+
+    write_file(beside(), settings_image(257, {1, 1, 1, 1, 1, 1, 1, 1, 1, 1}));
+    const program_result foreign = run({});
+    EXPECT_EQ(foreign.status, 1);
+    EXPECT_NE(foreign.errors.find("is a settings file of version 257, not 256."), std::string::npos) << foreign.errors;
+
+    fs::remove(beside());
+    ASSERT_EQ(::mkfifo(beside().c_str(), 0644), 0);
+    const program_result pipe = run({});
+    EXPECT_EQ(pipe.status, 1);
+    EXPECT_NE(pipe.errors.find("is not a plain file"), std::string::npos) << pipe.errors;
+}
+
+TEST_F(Velmoractl, SetChangesTheNamedFlagsInPlaceAndTheTailStays)
+{
+    bytes file = settings_image(256, {1, 1, 0, 0, 0, 0, 0, 1, 0, 0});
+    const std::string tail = "a tail that is not Velmora's";
+    file.insert(file.end(), tail.begin(), tail.end());
+    write_file(beside(), file);
+
+    const program_result set = run({"set", "discard", "off", "chargen", "on", "autostart", "on", "echo", "on"});
+    EXPECT_EQ(set.status, 0) << set.errors;
+    bytes expected = settings_image(256, {1, 0, 0, 0, 1, 0, 0, 1, 0, 1});
+    expected.insert(expected.end(), tail.begin(), tail.end());
+    EXPECT_EQ(read_bytes(beside()), expected);
+    EXPECT_EQ(set.output, "Settings file: " + beside().string() + "\n\n" + table_of_echo_chargen_dns_autostart +
+                              "\nSaved. Velmora reads the file when it starts; to apply the change now:\n"
+                              "  systemctl restart velmora\n"
+                              "A Velmora started by hand must be ended (Ctrl-C) and started again.\n");
+    EXPECT_EQ(names_in(folder() / "bin"), (std::vector<std::string>{"VELMORA.CFG", "velmoractl"}));
+}
+
+TEST_F(Velmoractl, SetCreatesAMissingFileOfExactlyFortyFourBytes)
+{
+    const program_result set = run({"--file", other().string(), "set", "dns", "on", "run-as-service", "on"});
+    EXPECT_EQ(set.status, 0) << set.errors;
+    EXPECT_EQ(read_bytes(other()), settings_image(256, {0, 0, 0, 0, 0, 0, 0, 1, 1, 0}));
+    EXPECT_EQ(names_in(folder()), (std::vector<std::string>{"bin", "other.cfg"}));
+}
+
+TEST_F(Velmoractl, WrongCommandLinesChangeNothing)
+{
+    const bytes before = settings_image(256, {1, 0, 1, 0, 1, 0, 1, 0, 1, 0});
+    write_file(beside(), before);
+    struct wrong {
+        std::vector<std::string> arguments;
+        std::string says;
+    };
+    const wrong cases[] = {
+        {{"set", "echo", "on", "ftp", "on"}, "velmoractl: unknown name \"ftp\"; the names are echo discard daytime "
+                                             "quote chargen telnet time dns run-as-service autostart\n"},
+        {{"set", "echo", "yes"}, "velmoractl: \"yes\" is neither on nor off\n"},
+        {{"set", "echo", "off", "time"}, "velmoractl: time needs on or off after it\n"},
+        {{"set"}, "velmoractl: set needs NAME on|off\n"},
+        {{"show"}, "velmoractl: unknown command \"show\"\n"},
+        {{"--file"}, "velmoractl: --file needs a PATH\n"},
+    };
+    for (const wrong& c : cases) {
+        SCOPED_TRACE(c.arguments.front() + " ... " + c.arguments.back());
+        const program_result result = run(c.arguments);
+        EXPECT_EQ(result.status, 2);
+        EXPECT_EQ(result.output, "");
+        EXPECT_EQ(result.errors, c.says + "See velmoractl --help.\n");
+        EXPECT_EQ(read_bytes(beside()), before);
+    }
+
+    // Nor is a missing file made.
+    fs::remove(beside());
+    EXPECT_EQ(run({"set", "echo", "maybe"}).status, 2);
+    EXPECT_FALSE(fs::exists(beside()));
+}
+
+TEST_F(Velmoractl, FilesItCannotChangeAreLeftAsTheyAre)
+{
+    const bytes short_file(43, 0);
+    write_file(beside(), short_file);
+    program_result result = run({"set", "echo", "on"});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_NE(result.errors.find("holds 43 bytes"), std::string::npos) << result.errors;
+    EXPECT_NE(result.errors.find("Nothing was changed.\n"), std::string::npos) << result.errors;
+    EXPECT_EQ(read_bytes(beside()), short_file);
+
+    const bytes foreign = settings_image(512, {0, 0, 0, 0, 0, 0, 0, 0, 0, 0});
+    write_file(beside(), foreign);
+    result = run({"set", "echo", "on"});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_NE(result.errors.find("of version 512, not 256"), std::string::npos) << result.errors;
+    EXPECT_EQ(read_bytes(beside()), foreign);
+
+    // Root writes any file whatever its mode; nobody does not.
+    const bytes readable = settings_image(256, {0, 0, 0, 0, 0, 0, 0, 0, 0, 0});
+    write_file(beside(), readable);
+    ASSERT_EQ(::chmod(beside().c_str(), 0444), 0);
+    result = run({"set", "echo", "on"}, nobody);
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.output, "");
+    EXPECT_EQ(result.errors, "velmoractl: the selection could not be saved to " + beside().string() +
+                                 ".\nError Nr: " + std::to_string(EACCES) + "\n");
+    EXPECT_EQ(read_bytes(beside()), readable);
+}
+
+TEST_F(Velmoractl, HelpTellsTheCommandLineAndWhatAutostartDoesNot)
+{
+    const program_result help = run({"--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_EQ(help.output.rfind("Usage: velmoractl [--file PATH]\n", 0), 0u) << help.output;
+    EXPECT_NE(help.output.find("set NAME on|off"), std::string::npos);
+    EXPECT_NE(help.output.find("The autostart flag only records the choice"), std::string::npos);
+    EXPECT_EQ(help.errors, "");
+}
