@@ -106,7 +106,7 @@ TEST(Listener, ClientResetsEndTheirSessionsButNeverTheProcess)
 TEST(Listener, ACrowdLargerThanTheParkedThreadsIsServedAtOnce)
 {
     velmora_run run = launch({flag_echo});
-    ASSERT_TRUE(wait_for_ports({flag_echo})) << stderr_text(run);
+    ASSERT_TRUE(wait_for_ports({flag_echo})) << program_errors(run);
     const int baseline = thread_count(run);
     const auto crowd = [](int size, const std::string& tag) {
         std::vector<int> clients;
@@ -136,8 +136,8 @@ TEST(Listener, ACrowdLargerThanTheParkedThreadsIsServedAtOnce)
     // Parked threads wait only a while.
     EXPECT_TRUE(wait_until([&] { return thread_count(run) == baseline; }, 10s))
         << "threads left: " << thread_count(run) - baseline;
-    EXPECT_EQ(stop(run), 0) << stderr_text(run);
-    remove_scratch(run);
+    EXPECT_EQ(program_stop(&run), 0) << program_errors(run);
+    program_discard(&run);
 }
 
 // With its descriptors used up the program cannot accept; the listener waits
