@@ -17,7 +17,7 @@
 namespace {
 
 // Velmora's echo portion (stream_portion in daemon/services/listener.h).
-constexpr int portion = 16384;
+constexpr int portion = 8192;
 constexpr int datagram_room = 256;
 
 bool answer_from_fresh_socket = true;

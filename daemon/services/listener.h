@@ -15,7 +15,7 @@ inline constexpr int udp_buffer_size = 272;
 
 // The most a stream session (echo, discard, TCP 53) takes in one receive,
 // and echo sends back whole before the next; it lies on the session's stack.
-inline constexpr int stream_portion = 16384;
+inline constexpr int stream_portion = 8192;
 // A session thread's stack: what every thread asks for, plus one portion.
 inline constexpr unsigned session_stack = thread_default_stack + stream_portion;
 
