@@ -8,11 +8,7 @@
 #include "sockets.h"
 #include "threads.h"
 
-// Connections the system completes before the listener accepts them. A
-// thousand opened at once fit: beyond the queue the system drops the
-// handshakes, and the clients' retries come back in waves seconds apart.
-// The system lowers it to its own maximum.
-inline constexpr int tcp_listen_backlog = 1024;
+inline constexpr int tcp_listen_backlog = 50;
 inline constexpr int udp_receive_offer = 255;
 // Room for the largest datagram offered plus what the DNS probe appends.
 inline constexpr int udp_buffer_size = 272;
