@@ -1,4 +1,4 @@
-#include "threads.h"
+#include "thread_park.h"
 
 #include <cerrno>
 #include <climits>
@@ -75,109 +75,74 @@ bool create(void* (*body)(void*), thread_entry entry, void* argument, unsigned s
     return result == 0;
 }
 
-// A thread waiting for its next entry. It lives on the waiting thread's own
-// stack; every field but `wake` is guarded by park_lock.
-struct parked_thread {
-    pthread_cond_t wake;
-    std::size_t stack;
-    thread_entry entry; // the next entry; nullptr until one is handed over
-    void* argument;
-    parked_thread* older;
-    parked_thread* newer;
-};
-
-pthread_mutex_t park_lock = PTHREAD_MUTEX_INITIALIZER;
-// The most recently parked thread first: it is the one most likely still in
-// the caches, and the ones at the far end are those that time out.
-parked_thread* newest = nullptr;
-int parked_count = 0;
-
-void unlink_parked(parked_thread* p)
-{
-    if (p->newer != nullptr) p->newer->older = p->older;
-    else newest = p->older;
-    if (p->older != nullptr) p->older->newer = p->newer;
-    --parked_count;
-}
-
-// Parks the calling thread until an entry is handed to it (true, with the
-// entry in `self`) or until the wait runs out or no room is left (false).
-bool park(parked_thread* self)
-{
-    timespec deadline{};
-    ::clock_gettime(CLOCK_MONOTONIC, &deadline);
-    deadline.tv_sec += static_cast<std::time_t>(thread_park_ms / 1000);
-    deadline.tv_nsec += static_cast<long>(thread_park_ms % 1000) * 1000000L;
-    if (deadline.tv_nsec >= 1000000000L) {
-        deadline.tv_sec += 1;
-        deadline.tv_nsec -= 1000000000L;
-    }
-    pthread_mutex_lock(&park_lock);
-    if (parked_count >= thread_park_limit) {
-        pthread_mutex_unlock(&park_lock);
-        return false;
-    }
-    self->entry = nullptr;
-    self->older = newest;
-    self->newer = nullptr;
-    if (newest != nullptr) newest->newer = self;
-    newest = self;
-    ++parked_count;
-    while (self->entry == nullptr) {
-        if (pthread_cond_timedwait(&self->wake, &park_lock, &deadline) == ETIMEDOUT && self->entry == nullptr) {
-            unlink_parked(self);
-            pthread_mutex_unlock(&park_lock);
-            return false;
-        }
-    }
-    pthread_mutex_unlock(&park_lock);
-    return true;
-}
-
-void* serve(void* raw)
+void* serve_and_park(void* raw)
 {
     const start_record first = *static_cast<start_record*>(raw);
     delete static_cast<start_record*>(raw);
-    parked_thread self{};
-    self.stack = first.stack;
+    thread_serve_and_park(first.entry, first.argument, first.stack);
+    return nullptr;
+}
+
+pthread_mutex_t park_lock = PTHREAD_MUTEX_INITIALIZER;
+
+} // namespace
+
+struct park_wake {
+    pthread_cond_t condition;
+};
+
+void park_lock_enter() { pthread_mutex_lock(&park_lock); }
+
+void park_lock_leave() { pthread_mutex_unlock(&park_lock); }
+
+park_wake* park_wake_create()
+{
+    auto* wake = new (std::nothrow) park_wake;
+    if (wake == nullptr) return nullptr;
     pthread_condattr_t clock;
     pthread_condattr_init(&clock);
     // The wait is measured on the monotonic clock, which no clock setting moves.
     pthread_condattr_setclock(&clock, CLOCK_MONOTONIC);
-    pthread_cond_init(&self.wake, &clock);
+    const int result = pthread_cond_init(&wake->condition, &clock);
     pthread_condattr_destroy(&clock);
-    self.entry = first.entry;
-    self.argument = first.argument;
-    do {
-        self.entry(self.argument);
-    } while (park(&self));
-    pthread_cond_destroy(&self.wake);
-    return nullptr;
+    if (result != 0) {
+        delete wake;
+        return nullptr;
+    }
+    return wake;
 }
 
-} // namespace
+void park_wake_destroy(park_wake* wake)
+{
+    pthread_cond_destroy(&wake->condition);
+    delete wake;
+}
+
+void park_wake_raise(park_wake* wake) { pthread_cond_signal(&wake->condition); }
+
+void park_wake_wait(park_wake* wake, unsigned milliseconds)
+{
+    timespec deadline{};
+    ::clock_gettime(CLOCK_MONOTONIC, &deadline);
+    deadline.tv_sec += static_cast<std::time_t>(milliseconds / 1000);
+    deadline.tv_nsec += static_cast<long>(milliseconds % 1000) * 1000000L;
+    if (deadline.tv_nsec >= 1000000000L) {
+        deadline.tv_sec += 1;
+        deadline.tv_nsec -= 1000000000L;
+    }
+    pthread_cond_timedwait(&wake->condition, &park_lock, &deadline);
+}
+
+std::size_t thread_stack_granted(unsigned stack_bytes) { return stack_size_for(stack_bytes); }
+
+bool thread_start_parking(thread_entry entry, void* argument, unsigned stack_bytes, int* error)
+{
+    return create(serve_and_park, entry, argument, stack_bytes, error);
+}
 
 bool thread_start(thread_entry entry, void* argument, unsigned stack_bytes, int* error)
 {
     return create(run, entry, argument, stack_bytes, error);
-}
-
-bool thread_run(thread_entry entry, void* argument, unsigned stack_bytes, int* error)
-{
-    const std::size_t size = stack_size_for(stack_bytes);
-    pthread_mutex_lock(&park_lock);
-    parked_thread* p = newest;
-    while (p != nullptr && p->stack < size) p = p->older;
-    if (p != nullptr) {
-        unlink_parked(p);
-        p->entry = entry;
-        p->argument = argument;
-        // Raised under the lock: once it is released, the woken thread may
-        // run the entry, park again or end, and `p` may be gone.
-        pthread_cond_signal(&p->wake);
-    }
-    pthread_mutex_unlock(&park_lock);
-    return p != nullptr || create(serve, entry, argument, stack_bytes, error);
 }
 
 struct thread_signal {

@@ -76,9 +76,6 @@ int main(int argc, char** argv)
     // program; the write fails and the line is lost instead.
     std::signal(SIGPIPE, SIG_IGN);
 
-    // The "Executing server thread" lines reach a log at once.
-    std::setvbuf(stdout, nullptr, _IOLBF, BUFSIZ);
-
     // Every thread inherits these blocked, so that only the main thread takes
     // the signals that end the program.
     sigset_t ending;
