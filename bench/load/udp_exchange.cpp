@@ -8,7 +8,8 @@
 #include <cstdio>
 #include <cstring>
 #include <netinet/in.h>
-#include <poll.h>
+#include <fcntl.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include "load.h"
@@ -116,6 +117,11 @@ int exchange(kind k, const options& o, const target& t)
 {
     const int payload = o.payload < 8 ? 8 : (o.payload > 255 ? 255 : o.payload);
     const int fd = datagram_socket(t);
+    // Blocking receives that wait at most 10 ms: the wait and the receive
+    // of every reply already queued are one call (MSG_WAITFORONE).
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    const timeval wait_at_most{0, 10000};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait_at_most, sizeof wait_at_most);
     std::vector<slot> slots(static_cast<size_t>(o.outstanding));
     std::vector<int> due;
     counts c;
@@ -133,15 +139,13 @@ int exchange(kind k, const options& o, const target& t)
     double now = begin;
     double last_scan = begin;
     while (now < end && c.sent < o.max_operations) {
-        pollfd p{fd, POLLIN, 0};
-        ::poll(&p, 1, 10);
         for (int i = 0; i < batch; ++i) {
             pieces[i] = {replies[i], sizeof replies[i]};
             messages[i] = {};
             messages[i].msg_hdr.msg_iov = &pieces[i];
             messages[i].msg_hdr.msg_iovlen = 1;
         }
-        const int got = ::recvmmsg(fd, messages, batch, MSG_DONTWAIT, nullptr);
+        const int got = ::recvmmsg(fd, messages, batch, MSG_WAITFORONE, nullptr);
         due.clear();
         for (int i = 0; i < got; ++i) {
             const int index = owner(k, slots, replies[i], static_cast<int>(messages[i].msg_len));
