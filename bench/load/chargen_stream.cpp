@@ -18,7 +18,6 @@ int measure_chargen(const options& o, const target& t)
     long reads = 0;
     bool closed = false;
     report_start();
-    const double server_cpu_before = o.pid > 0 ? process_tree_cpu_seconds(o.pid) : -1;
     const double begin = now_seconds();
     const double end = begin + o.seconds;
     double now = begin;
@@ -37,21 +36,14 @@ int measure_chargen(const options& o, const target& t)
         }
         if ((reads & 63) == 0) now = now_seconds();
     }
+    // Stopped before the close, while a server's process for this
+    // connection still lives and its CPU time still counts.
     report_stop();
     now = now_seconds();
-    // The server's own CPU time per MB: unlike the busy share of its CPU,
-    // other work on the machine does not count in it. Taken before the
-    // close, while a server's process for this connection still lives.
-    const double server_cpu_after = o.pid > 0 ? process_tree_cpu_seconds(o.pid) : -1;
     ::close(fd);
     const double elapsed = now - begin;
-    std::string process_cpu;
-    if (server_cpu_before >= 0 && server_cpu_after >= 0 && bytes > 0)
-        process_cpu = " server_process_us_per_mb=" +
-                      std::to_string((server_cpu_after - server_cpu_before) * 1e6 / (static_cast<double>(bytes) / 1e6));
     report("chargen", static_cast<double>(bytes) / elapsed / 1e6, "MB/s",
            "bytes=" + std::to_string(bytes) + " reads=" + std::to_string(reads) +
-               " closed_early=" + std::to_string(closed ? 1 : 0) + " seconds=" + std::to_string(elapsed) +
-               process_cpu);
+               " closed_early=" + std::to_string(closed ? 1 : 0) + " seconds=" + std::to_string(elapsed));
     return bytes > 0 ? 0 : 1;
 }
