@@ -51,6 +51,10 @@ int net_bind_any(net_socket s, std::uint16_t port);
 int net_listen(net_socket s, int backlog);
 // Accepts a connection without asking for the peer's address.
 net_socket net_accept(net_socket s);
+// Accepts a connection that is already queued, without waiting: returns
+// net_invalid_socket at once when none is. The connection's socket blocks,
+// as net_accept's does.
+net_socket net_accept_queued(net_socket s);
 int net_connect(net_socket s, const net_address* to);
 
 // send and recv, flags 0. A send never raises a signal.

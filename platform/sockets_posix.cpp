@@ -5,6 +5,7 @@
 #include <cstring>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -99,6 +100,13 @@ net_socket net_accept(net_socket s)
         return net_invalid_socket;
     }
     return c;
+}
+
+net_socket net_accept_queued(net_socket s)
+{
+    pollfd queued{static_cast<int>(s), POLLIN, 0};
+    if (::poll(&queued, 1, 0) != 1 || (queued.revents & POLLIN) == 0) return net_invalid_socket;
+    return net_accept(s);
 }
 
 int net_connect(net_socket s, const net_address* to)

@@ -40,6 +40,28 @@ int net_listen(net_socket s, int backlog) { return listen(to_socket(s), backlog)
 
 net_socket net_accept(net_socket s) { return from_socket(accept(to_socket(s), nullptr, nullptr)); }
 
+net_socket net_accept_queued(net_socket s)
+{
+    fd_set readable;
+    FD_ZERO(&readable);
+    FD_SET(to_socket(s), &readable);
+    timeval now{0, 0};
+    if (select(0, &readable, nullptr, nullptr, &now) != 1) return net_invalid_socket;
+    // Not blocking for this one accept: a connection reset between the
+    // select and the accept must not hold the listener until the next one.
+    u_long on = 1;
+    u_long off = 0;
+    if (ioctlsocket(to_socket(s), FIONBIO, &on) != 0) return net_invalid_socket;
+    const net_socket connection = net_accept(s);
+    ioctlsocket(to_socket(s), FIONBIO, &off);
+    // An accepted socket takes the listening socket's mode: sessions block.
+    if (connection != net_invalid_socket && ioctlsocket(to_socket(connection), FIONBIO, &off) != 0) {
+        net_close(connection);
+        return net_invalid_socket;
+    }
+    return connection;
+}
+
 int net_connect(net_socket s, const net_address* to)
 {
     return result_of(connect(to_socket(s), reinterpret_cast<const sockaddr*>(to->bytes), to->length));

@@ -51,6 +51,17 @@ int count_failure(int* failures_in_a_row)
     return *failures_in_a_row;
 }
 
+void start_session(const service_row& row, net_socket connection)
+{
+    output_line("Executing server thread for %d\n", static_cast<int>(connection));
+    if (row.box_before_session) {
+        char text[global_text_size];
+        global_text_copy(text, sizeof text);
+        message_box(text, "TCP");
+    }
+    if (!row.start_session(row.tcp_session, thread_argument(connection))) net_close(connection);
+}
+
 } // namespace
 
 void run_tcp_listener(void* argument)
@@ -63,25 +74,39 @@ void run_tcp_listener(void* argument)
         show_socket_error("Socket Error Nr: %d", "VESK - listen(sock) failed");
         return;
     }
+    // Port 53 shows a box before each session: its connections wait in the
+    // system's queue meanwhile, one at a time.
+    const int room = row.box_before_session ? 1 : accept_ahead;
+    // Connections taken from the system's queue, oldest first, whose
+    // sessions have not started yet.
+    net_socket taken[accept_ahead];
+    int first = 0;
+    int count = 0;
     int failures_in_a_row = 0;
     for (;;) {
-        const net_socket connection = net_accept(listener);
-        if (connection == net_invalid_socket) {
-            // An aborted connection must not take the service down; when the
-            // system is out of descriptors or memory, give it a moment.
-            const int error = net_last_error();
-            if (short_of_resources(error) || count_failure(&failures_in_a_row) > 1)
-                clock_sleep_ms(resource_pause_ms);
-            continue;
+        if (count == 0) {
+            const net_socket connection = net_accept(listener);
+            if (connection == net_invalid_socket) {
+                // An aborted connection must not take the service down; when
+                // the system is out of descriptors or memory, give it a moment.
+                const int error = net_last_error();
+                if (short_of_resources(error) || count_failure(&failures_in_a_row) > 1)
+                    clock_sleep_ms(resource_pause_ms);
+                continue;
+            }
+            failures_in_a_row = 0;
+            taken[first] = connection;
+            count = 1;
         }
-        failures_in_a_row = 0;
-        output_line("Executing server thread for %d\n", static_cast<int>(connection));
-        if (row.box_before_session) {
-            char text[global_text_size];
-            global_text_copy(text, sizeof text);
-            message_box(text, "TCP");
-        }
-        if (!row.start_session(row.tcp_session, thread_argument(connection))) net_close(connection);
+        // Before every session starts, the connections queued meanwhile are
+        // taken: the system's queue of 50 keeps its places free through a
+        // burst, and fewer connection attempts are dropped for a full queue.
+        net_socket more;
+        while (count < room && (more = net_accept_queued(listener)) != net_invalid_socket)
+            taken[(first + count++) % accept_ahead] = more;
+        start_session(row, taken[first]);
+        first = (first + 1) % accept_ahead;
+        --count;
     }
 }
 

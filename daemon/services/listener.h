@@ -9,6 +9,9 @@
 #include "threads.h"
 
 inline constexpr int tcp_listen_backlog = 50;
+// How many connections a TCP listener takes from the system's queue ahead of
+// starting their sessions.
+inline constexpr int accept_ahead = 64;
 inline constexpr int udp_receive_offer = 255;
 // Room for the largest datagram offered plus what the DNS probe appends.
 inline constexpr int udp_buffer_size = 272;
