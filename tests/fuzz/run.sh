@@ -19,7 +19,12 @@ targets=${*:-telnet dns selection quote dispatch}
 
 cmake -S "$root/tests/fuzz" -B "$build" -G Ninja -DCMAKE_CXX_COMPILER=clang++ \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$build" -j "${VELMORA_JOBS:-2}" >/dev/null
+# Only a failed build speaks: its errors go to standard error.
+if ! cmake --build "$build" -j "${VELMORA_JOBS:-2}" >"$build/build.log" 2>&1; then
+  tail -n 40 "$build/build.log" >&2
+  echo "fuzz: the build failed (see $build/build.log)" >&2
+  exit 1
+fi
 
 mkdir -p "$build/artifacts"
 status=0

@@ -18,6 +18,7 @@ if wait_port 37 15 && wait_port 17 5; then
     check "DNS: the 19-byte query gets the 36-byte answer from port 53" wire dns
     check "echo: a 300-byte datagram gets no reply, echo goes on" wire echo-udp-overlong
     check "discard: nothing comes back over TCP or UDP" wire discard
+    check "echo: 100 connections opened at once, each echoed" wire echo-tcp-queued
 
     # TCP port 53 echoes only after its "TCP" box has been dismissed.
     wire dns-tcp-echo 2>"$WORK/dns-tcp.err" &

@@ -137,6 +137,18 @@ def run(check, args):
         rest = read_to_end(s)
         s.close()
         expect(back == payload and rest == b"", "TCP echo differs from what was sent")
+    elif check == "echo-tcp-queued":
+        # Opened before any sends, so that most wait in the system's queue and
+        # the listener takes them together; each must still be echoed by a
+        # session whose receive waits for its bytes.
+        many = [tcp(7) for _ in range(100)]
+        time.sleep(0.5)
+        for i, s in enumerate(many):
+            s.sendall(b"queued %03d" % i)
+        for i, s in enumerate(many):
+            back = read_exactly(s, 10)
+            expect(back == b"queued %03d" % i, "connection %d echoed %r" % (i, back))
+            s.close()
     elif check == "echo-udp":
         payload = b"velmora echo \x00\xff" * 8
         reply = udp_reply_from_other_port(7, payload)
