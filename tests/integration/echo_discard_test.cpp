@@ -51,6 +51,23 @@ TEST_F(EchoDiscard, TcpEchoKeepsUpWithManyPortions)
     ::close(c);
 }
 
+// Whole 64 KiB writes: the echo goes back in many portions, on a lone
+// connection in halves; bytes that never repeat at any power of two show a
+// half out of place.
+TEST_F(EchoDiscard, TcpEchoReturnsLargeWritesInOrder)
+{
+    const int c = tcp_connect(7);
+    ASSERT_GE(c, 0);
+    for (int round = 0; round < 8; ++round) {
+        std::string part(65536, '\0');
+        for (std::size_t i = 0; i < part.size(); ++i)
+            part[i] = static_cast<char>((i * 31 + i / 97 + static_cast<std::size_t>(round)) & 0xFF);
+        ASSERT_TRUE(send_all(c, part));
+        ASSERT_EQ(read_exactly(c, part.size(), 3s), part) << "round " << round;
+    }
+    ::close(c);
+}
+
 TEST_F(EchoDiscard, TcpEchoClosesAtOnceWhenClientSendsNothing)
 {
     const int c = tcp_connect(7);
