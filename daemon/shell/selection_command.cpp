@@ -6,20 +6,14 @@
 #include "apply_advice.h"
 #include "selection.h"
 #include "selection_file.h"
+#include "service_table.h"
 
 namespace {
 
-// The names of the ten flags in record order (echo_on ... auto_start), with
-// the services' ports; the two options have none.
-struct flag_name {
-    const char* name;
-    int port;
-};
-const flag_name flag_names[selection_flag_count] = {
-    {"echo", 7},    {"discard", 9}, {"daytime", 13}, {"quote", 17},          {"chargen", 19},
-    {"telnet", 23}, {"time", 37},   {"dns", 53},     {"run-as-service", 0}, {"autostart", 0},
-};
-constexpr int service_count = 8;
+// The services' flags are named after their rows of the service table; the
+// two flags after them are options, not services.
+const char* const option_names[] = {"run-as-service", "autostart"};
+static_assert(service_count + 2 == selection_flag_count);
 
 const char usage[] =
     "Usage: velmoractl [--file PATH]\n"
@@ -56,11 +50,12 @@ void print_table(const char* path, const ServiceSelection& record)
 {
     ServiceSelection copy = record;
     std::printf("Settings file: %s\n\n%-9s %5s  %s\n", path, "service", "port", "state");
-    for (int i = 0; i < service_count; ++i)
-        std::printf("%-9s %5d  %s\n", flag_names[i].name, flag_names[i].port, selection_flag(copy, i) ? "on" : "off");
+    for (const service_row& row : service_table)
+        std::printf("%-9s %5u  %s\n", row.name, static_cast<unsigned>(row.port),
+                    selection_flag(copy, row.selection_flag) ? "on" : "off");
     std::printf("\n");
-    for (int i = service_count; i < selection_flag_count; ++i)
-        std::printf("%-16s %s\n", flag_names[i].name, selection_flag(copy, i) ? "on" : "off");
+    for (int i = 0; i < 2; ++i)
+        std::printf("%-16s %s\n", option_names[i], selection_flag(copy, service_count + i) ? "on" : "off");
 }
 
 // Says on standard error why the file holds no record to show or change.
@@ -106,8 +101,10 @@ int show(const char* path)
 
 int flag_index(const char* name)
 {
-    for (int i = 0; i < selection_flag_count; ++i)
-        if (std::strcmp(flag_names[i].name, name) == 0) return i;
+    for (const service_row& row : service_table)
+        if (std::strcmp(row.name, name) == 0) return row.selection_flag;
+    for (int i = 0; i < 2; ++i)
+        if (std::strcmp(option_names[i], name) == 0) return service_count + i;
     return -1;
 }
 

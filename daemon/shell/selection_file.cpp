@@ -15,6 +15,20 @@ bool failed(int* error, int reason)
     return false;
 }
 
+// Reads up to `size` bytes into `out`, as many as the file holds; `have`
+// receives the count. 0, or the reason a read failed.
+int read_up_to(int fd, unsigned char* out, std::size_t size, std::size_t* have)
+{
+    *have = 0;
+    while (*have < size) {
+        const int n = file_read(fd, out + *have, size - *have);
+        if (n < 0) return file_last_error();
+        if (n == 0) break;
+        *have += static_cast<std::size_t>(n);
+    }
+    return 0;
+}
+
 // Writes the image at the file's current place (its start), flushes it to
 // disk and reads it back. 0 when the file holds it, else the reason.
 int write_and_confirm(int fd, const unsigned char* image)
@@ -29,12 +43,7 @@ int write_and_confirm(int fd, const unsigned char* image)
     if (file_flush(fd) != 0 || file_rewind(fd) != 0) return file_last_error();
     unsigned char back[selection_image_size];
     std::size_t have = 0;
-    while (have < sizeof back) {
-        const int n = file_read(fd, back + have, sizeof back - have);
-        if (n < 0) return file_last_error();
-        if (n == 0) break;
-        have += static_cast<std::size_t>(n);
-    }
+    if (const int reason = read_up_to(fd, back, sizeof back, &have); reason != 0) return reason;
     return have == sizeof back && std::memcmp(back, image, sizeof back) == 0 ? 0 : selection_file_incomplete;
 }
 
@@ -110,13 +119,10 @@ selection_file_content read_selection_file(const char* path)
     }
     unsigned char image[selection_image_size];
     std::size_t have = 0;
-    int n = 0;
-    while (have < sizeof image && (n = file_read(fd, image + have, sizeof image - have)) > 0)
-        have += static_cast<std::size_t>(n);
-    if (n < 0) content.error = file_last_error();
+    content.error = read_up_to(fd, image, sizeof image, &have);
     file_close(fd);
 
-    if (n < 0) {
+    if (content.error != 0) {
         content.kind = selection_file_kind::unreadable;
     } else if (have < sizeof image) {
         content.kind = selection_file_kind::short_file;
