@@ -70,8 +70,11 @@ udp=$(udp_host "$server")
 
 # Every measure also reports the server's own CPU time (--pid).
 case $measure in
-  tcp-echo-1) run_load tcp-echo --port 7 --connections 1 --seconds "$seconds" --pid "$SERVER_PID" ;;
-  tcp-echo-50) run_load tcp-echo --port 7 --connections 50 --seconds "$seconds" --pid "$SERVER_PID" ;;
+  # tcp-echo-CONNECTIONS-BLOCK-INFLIGHT, sizes in bytes or with k for KiB.
+  tcp-echo-*-*-*)
+    # shellcheck disable=SC2046
+    set -- $(echo "$measure" | awk -F- '{ for (i = 4; i <= 5; i++) if ($i ~ /k$/) $i = (substr($i, 1, length($i) - 1) * 1024); print $3, $4, $5 }')
+    run_load tcp-echo --port 7 --connections "$1" --block "$2" --in-flight "$3" --seconds "$seconds" --pid "$SERVER_PID" ;;
   daytime-rate) run_load daytime-rate --port 13 --connections 16 --seconds "$seconds" --pid "$SERVER_PID" ;;
   udp-echo) run_load udp-echo --host "$udp" --port 7 --outstanding 16 --payload 64 --seconds "$seconds" --pid "$SERVER_PID" ;;
   chargen) run_load chargen --port 19 --seconds "$seconds" --pid "$SERVER_PID" ;;

@@ -23,8 +23,11 @@ start_server "$server"
 "$load" wait-port --port 7 --seconds 10 || exit 1
 sleep 0.1
 case $measure in
-  tcp-echo-1) args="tcp-echo --port 7 --connections 1" ;;
-  tcp-echo-50) args="tcp-echo --port 7 --connections 50" ;;
+  # tcp-echo-CONNECTIONS-BLOCK-INFLIGHT, as in netns_measure.sh.
+  tcp-echo-*-*-*)
+    # shellcheck disable=SC2046
+    set -- $(echo "$measure" | awk -F- '{ for (i = 4; i <= 5; i++) if ($i ~ /k$/) $i = (substr($i, 1, length($i) - 1) * 1024); print $3, $4, $5 }')
+    args="tcp-echo --port 7 --connections $1 --block $2 --in-flight $3" ;;
   daytime-rate) args="daytime-rate --port 13 --connections 16" ;;
   udp-echo) args="udp-echo --host $(udp_host "$server") --port 7 --outstanding 16 --payload 64" ;;
   chargen) args="chargen --port 19" ;;

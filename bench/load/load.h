@@ -23,6 +23,10 @@ struct options {
     int outstanding = 16;
     int count = 1000;
     int payload = 64;
+    // TCP echo: the size of each client send, and how many bytes each
+    // connection keeps on their way at most (whole blocks).
+    long block = 16384;
+    long in_flight = 65536;
     long pid = 0;
     std::vector<std::string> command;
 };

@@ -20,6 +20,7 @@ void options_usage()
     std::fprintf(stderr,
                  "usage: velmora_load MEASURE [--host H] [--port P] [--seconds S] [--max-ops N]\n"
                  "         [--connections N] [--outstanding N] [--count N] [--payload N] [--pid PID]\n"
+                 "         [--block BYTES] [--in-flight BYTES]\n"
                  "         [-- COMMAND...]\n"
                  "measures: tcp-echo daytime-rate udp-echo dns chargen chargen-stalled burst idle first-port\n"
                  "          wait-port\n"
@@ -61,6 +62,8 @@ bool options_parse(int argc, char** argv, options* out, std::string* why)
         else if (name == "--count") out->count = static_cast<int>(v);
         else if (name == "--payload") out->payload = static_cast<int>(v);
         else if (name == "--pid") out->pid = static_cast<long>(v);
+        else if (name == "--block") out->block = static_cast<long>(v);
+        else if (name == "--in-flight") out->in_flight = static_cast<long>(v);
         else {
             *why = "unknown option " + name;
             return false;
@@ -74,6 +77,12 @@ bool options_parse(int argc, char** argv, options* out, std::string* why)
     if (out->max_operations < 1) out->max_operations = 1;
     if (out->connections < 1 || out->outstanding < 1 || out->count < 1) {
         *why = "counts must be positive";
+        return false;
+    }
+    // At least one whole block in flight, and no more than a receive buffer
+    // the generator keeps per connection holds.
+    if (out->block < 1 || out->in_flight < out->block || out->in_flight > 16L * 1024 * 1024) {
+        *why = "--block must be positive and at most --in-flight (16 MiB at most)";
         return false;
     }
     if (out->port < 1 || out->port > 65535) {

@@ -1,5 +1,8 @@
-// TCP echo throughput: every connection keeps up to `window` bytes in
-// flight, writes a repeating pattern and checks what comes back.
+// TCP echo throughput: every connection writes a repeating pattern in sends
+// of one block each, keeps at most `in_flight` bytes on their way (whole
+// blocks: a block is written only when all of it fits), and checks what
+// comes back. The measure is named after its pattern, connections, block
+// and bytes in flight: "tcp-echo-50-4k-16k".
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -10,14 +13,15 @@
 
 namespace {
 
-constexpr long chunk = 16384;
-constexpr long window = 65536;
 constexpr long period = 251;
+// What the pattern is compared against in one piece.
+constexpr long check_piece = 16384;
 
 struct connection {
     int fd = -1;
     long sent = 0;
     long received = 0;
+    long block_left = 0; // of the block being written
     bool broken = false;
 };
 
@@ -27,17 +31,18 @@ struct totals {
     long mismatches = 0;
 };
 
-unsigned char pattern[chunk + period];
-unsigned char incoming[window];
+struct pattern_sizes {
+    long block;
+    long in_flight;
+};
 
-void read_back(connection& c, totals& sum)
+void read_back(connection& c, totals& sum, const pattern_sizes& p, const unsigned char* pattern, unsigned char* incoming)
 {
     for (;;) {
-        const ssize_t n = ::recv(c.fd, incoming, sizeof incoming, 0);
+        const ssize_t n = ::recv(c.fd, incoming, static_cast<size_t>(p.in_flight), 0);
         if (n > 0) {
-            // Check against the pattern in pieces no longer than a chunk.
             for (long done = 0; done < n;) {
-                const long piece = std::min<long>(chunk, n - done);
+                const long piece = std::min<long>(check_piece, n - done);
                 if (std::memcmp(incoming + done, pattern + (c.received + done) % period, static_cast<size_t>(piece)) != 0)
                     ++sum.mismatches;
                 done += piece;
@@ -54,13 +59,18 @@ void read_back(connection& c, totals& sum)
     }
 }
 
-void write_more(connection& c)
+void write_more(connection& c, const pattern_sizes& p, const unsigned char* pattern)
 {
-    while (!c.broken && c.sent - c.received < window) {
-        const long room = std::min(chunk, window - (c.sent - c.received));
-        const ssize_t n = ::send(c.fd, pattern + c.sent % period, static_cast<size_t>(room), MSG_NOSIGNAL);
+    while (!c.broken) {
+        if (c.block_left == 0) {
+            if (c.sent - c.received + p.block > p.in_flight) return;
+            c.block_left = p.block;
+        }
+        const long piece = std::min(c.block_left, std::max(check_piece, p.block));
+        const ssize_t n = ::send(c.fd, pattern + c.sent % period, static_cast<size_t>(piece), MSG_NOSIGNAL);
         if (n > 0) {
             c.sent += n;
+            c.block_left -= n;
             continue;
         }
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return;
@@ -69,11 +79,20 @@ void write_more(connection& c)
     }
 }
 
+// "512", "4k": a size as the measure's name gives it.
+std::string size_name(long bytes)
+{
+    return bytes % 1024 == 0 ? std::to_string(bytes / 1024) + "k" : std::to_string(bytes);
+}
+
 } // namespace
 
 int measure_tcp_echo(const options& o, const target& t)
 {
-    for (long i = 0; i < chunk + period; ++i) pattern[i] = static_cast<unsigned char>(i % period);
+    const pattern_sizes p{o.block, o.in_flight};
+    std::vector<unsigned char> pattern(static_cast<size_t>(std::max(check_piece, p.block) + period));
+    for (size_t i = 0; i < pattern.size(); ++i) pattern[i] = static_cast<unsigned char>(i % period);
+    std::vector<unsigned char> incoming(static_cast<size_t>(p.in_flight));
     const int ep = ::epoll_create1(EPOLL_CLOEXEC);
     std::vector<connection> connections(static_cast<size_t>(o.connections));
     int opened = 0;
@@ -91,7 +110,7 @@ int measure_tcp_echo(const options& o, const target& t)
     const double start = now_seconds();
     const double end = start + o.seconds;
     for (connection& c : connections)
-        if (c.fd >= 0) write_more(c);
+        if (c.fd >= 0) write_more(c, p, pattern.data());
     epoll_event events[64];
     double now = start;
     while (now < end && sum.reads < o.max_operations) {
@@ -99,8 +118,8 @@ int measure_tcp_echo(const options& o, const target& t)
         for (int i = 0; i < n; ++i) {
             connection& c = connections[events[i].data.u64];
             if (c.broken) continue;
-            read_back(c, sum);
-            write_more(c);
+            read_back(c, sum, p, pattern.data(), incoming.data());
+            write_more(c, p, pattern.data());
             if (c.broken) ::epoll_ctl(ep, EPOLL_CTL_DEL, c.fd, nullptr);
         }
         now = now_seconds();
@@ -113,10 +132,11 @@ int measure_tcp_echo(const options& o, const target& t)
         if (c.fd >= 0) ::close(c.fd);
     }
     ::close(ep);
-    const std::string details = "connections=" + std::to_string(o.connections) + " opened=" + std::to_string(opened) +
+    const std::string details = "connections=" + std::to_string(o.connections) + " block=" + std::to_string(p.block) +
+                                " in_flight=" + std::to_string(p.in_flight) + " opened=" + std::to_string(opened) +
                                 " broken=" + std::to_string(broken) + " mismatches=" + std::to_string(sum.mismatches) +
                                 " bytes=" + std::to_string(sum.bytes) + " seconds=" + std::to_string(elapsed);
-    report(o.connections == 1 ? "tcp-echo-1" : "tcp-echo-" + std::to_string(o.connections),
+    report("tcp-echo-" + std::to_string(o.connections) + "-" + size_name(p.block) + "-" + size_name(p.in_flight),
            static_cast<double>(sum.bytes) / elapsed / 1e6, "MB/s", details);
     return opened == o.connections && sum.mismatches == 0 ? 0 : 1;
 }
