@@ -6,9 +6,15 @@
 #
 #   bench/compare.sh                 # the full comparison: 3 runs x 5 s
 #   bench/compare.sh --smoke         # about a second per measure, Velmora and
-#                                    # the minimal loop only (CI)
+#                                    # the minimal loop only, two cells of the
+#                                    # TCP echo grid (CI)
+# TCP echo is measured over a grid of client patterns: connections {1, 50}
+# x client block {512 B, 4 KiB, 16 KiB, 64 KiB} x bytes in flight {one
+# block, four}, one measure per cell named tcp-echo-CONNECTIONS-BLOCK-INFLIGHT.
 # Options: --seconds S, --runs N, --servers "velmora mini xinetd ...",
 #          --measures "chargen chargen-stalled ..." (only these),
+#          --cells "1-4k-16k 50-512-2k ..." (only these cells of the grid),
+#          --no-wait (start at once, however busy the machine is),
 #          --out FILE, --note TEXT (added to the results), --no-build (use
 #          the programs already in build/bench-release), --velmora PATH
 #          (measure that velmora program instead of the one built here),
@@ -18,7 +24,14 @@ set -eu
 cd "$(dirname "$0")/.."
 root=$(pwd)
 
-seconds=5 runs=3 smoke=0 note="" build=1 build_dir=build/bench-release
+seconds=5 runs=3 smoke=0 note="" build=1 build_dir=build/bench-release wait=1
+cells=""
+for connections in 1 50; do
+  for block in 512 4k 16k 64k; do
+    case $block in 512) four=2k ;; *) four=$((${block%k} * 4))k ;; esac
+    cells="$cells $connections-$block-$block $connections-$block-$four"
+  done
+done
 servers="velmora mini mini-one-socket xinetd openbsd-inetd inetutils-inetd dnsmasq"
 only_measures=""
 out="$root/bench/RESULTS.md"
@@ -27,7 +40,9 @@ while [ $# -gt 0 ]; do
     --no-build) build=0 ;;
     --build-dir) build_dir=$2 build=0; shift ;;
     --velmora) export VELMORA_BIN=$2; shift ;;
-    --smoke) smoke=1 seconds=1 runs=1 servers="velmora mini" out="" ;;
+    --smoke) smoke=1 seconds=1 runs=1 servers="velmora mini" out="" cells="1-16k-64k 50-4k-16k" ;;
+    --cells) cells=$2; shift ;;
+    --no-wait) wait=0 ;;
     --seconds) seconds=$2; shift ;;
     --runs) runs=$2; shift ;;
     --servers) servers=$2; shift ;;
@@ -81,12 +96,14 @@ command -v dnsperf >/dev/null 2>&1 && have_dnsperf=1
 measures_of() {
   dnsperf=""
   [ "$have_dnsperf" = 1 ] && dnsperf=dnsperf
+  echo_grid=""
+  for cell in $cells; do echo_grid="$echo_grid tcp-echo-$cell"; done
   case $1 in
-    velmora) all="first-port tcp-echo-1 tcp-echo-50 daytime-rate udp-echo chargen chargen-stalled dns $dnsperf burst idle" ;;
-    mini) all="tcp-echo-1 tcp-echo-50 udp-echo" ;;
+    velmora) all="first-port $echo_grid daytime-rate udp-echo chargen chargen-stalled dns $dnsperf burst idle" ;;
+    mini) all="$echo_grid udp-echo" ;;
     mini-one-socket) all="udp-echo" ;;
     dnsmasq) all="dns $dnsperf" ;;
-    *) all="first-port tcp-echo-1 tcp-echo-50 daytime-rate udp-echo chargen chargen-stalled burst idle" ;;
+    *) all="first-port $echo_grid daytime-rate udp-echo chargen chargen-stalled burst idle" ;;
   esac
   if [ -z "$only_measures" ]; then
     echo "$all"
@@ -102,7 +119,7 @@ measures_of() {
 raw=$(mktemp "$scratch/raw.XXXXXX")
 # A full comparison waits (up to five minutes) for the work that ran before
 # it, a build or a test run, to die down.
-if [ "$smoke" = 0 ]; then
+if [ "$smoke" = 0 ] && [ "$wait" = 1 ]; then
   waited=0
   while [ "$waited" -lt 300 ] && awk '{ exit !($1 > 0.5) }' /proc/loadavg; do
     [ "$waited" = 0 ] && echo "compare: waiting for the machine to settle (load $(cut -d' ' -f1 /proc/loadavg))" >&2
@@ -112,11 +129,14 @@ if [ "$smoke" = 0 ]; then
 fi
 load_before=$(cut -d' ' -f1-3 /proc/loadavg)
 started=$(date -u '+%Y-%m-%d %H:%M UTC')
-# Waits until both CPUs are close to idle (at most 30 s): the namespace of
-# a measure that held thousands of connections is torn down by the kernel
-# in the background, and that work must not fall into the next measure.
+# Waits until both CPUs are close to idle (at most 30 s) after a measure
+# that held hundreds or thousands of connections: the kernel tears their
+# namespace down in the background, and that work must not fall into the
+# next measure. After the others there is nothing to wait for (and on a
+# machine shared with other work the CPUs may never come to rest).
 settle() {
   [ "$smoke" = 1 ] && return 0
+  case $previous in burst|idle|chargen-stalled) ;; *) return 0 ;; esac
   waited=0
   while [ "$waited" -lt 60 ]; do
     a=$(awk '/^cpu / {print $2+$3+$4+$7+$8+$9, $5+$6}' /proc/stat)
@@ -130,10 +150,21 @@ settle() {
 }
 
 failures=0
+previous=""
 run=1
+# Every measure in turn, each server one after the other on it: the
+# servers of one cell are measured minutes apart at most, under the same
+# conditions of a machine whose other work comes and goes.
+every_measure=""
+for server in $chosen; do
+  for measure in $(measures_of "$server"); do
+    case " $every_measure " in *" $measure "*) ;; *) every_measure="$every_measure $measure" ;; esac
+  done
+done
 while [ "$run" -le "$runs" ]; do
-  for server in $chosen; do
-    for measure in $(measures_of "$server"); do
+  for measure in $every_measure; do
+    for server in $chosen; do
+      case " $(measures_of "$server" | tr '\n' ' ') " in *" $measure "*) ;; *) continue ;; esac
       settle
       echo "compare: run $run/$runs $server $measure" >&2
       lines=$(timeout 120 bench/netns_measure.sh "$server" "$measure" "$seconds" 2>>"$scratch/errors.txt" | grep '^RESULT' || true)
@@ -144,6 +175,7 @@ while [ "$run" -le "$runs" ]; do
         echo "$lines" >>"$raw"
         echo "$lines" | sed 's/^/  /' >&2
       fi
+      previous=$measure
     done
   done
   run=$((run + 1))
@@ -181,8 +213,9 @@ load_after=$(cut -d' ' -f1-3 /proc/loadavg)
   echo "  dnsmasq answers every name with 90.0.0.102 (address=/#/, no-resolv, no-hosts)."
   echo "- Debian's openbsd-inetd drops UDP from 127.0.0.0/8: its UDP echo is measured over ::1."
   echo "- Velmora runs from a scratch copy with every service on (DNS included), stdout to a file."
-  echo "- tcp-echo-N: N connections each keeping 64 KiB in flight, checked byte for byte (MB/s of"
-  echo "  echoed data). mini is a minimal thread-per-connection loop doing recv 8 KiB / send as Velmora's"
+  echo "- tcp-echo-C-B-F: C connections, each writing blocks of B bytes and keeping at most F bytes"
+  echo "  (whole blocks) in flight, checked byte for byte (MB/s of echoed data); cells:$cells."
+  echo "  mini is a minimal thread-per-connection loop doing recv 8 KiB / send as Velmora's"
   echo "  echo does, and answering each UDP datagram from a fresh socket as Velmora does: the ceilings"
   echo "  for Velmora's echo. mini-one-socket answers datagrams from its listening socket: the"
   echo "  difference is the price of the fresh socket."
@@ -205,6 +238,9 @@ load_after=$(cut -d' ' -f1-3 /proc/loadavg)
   echo "  proportional set size (Pss) summed over the server's process tree (Velmora's Pss is listed too)."
   echo "- first-port: time from starting the server to the first accepted connect on TCP port 7"
   echo "  (Velmora's start-up includes its 300 ms pause)."
+  echo "- In the TCP echo grid a cell counts as bound by the server's CPU when Velmora or the best"
+  echo "  inetd used 90 % or more of its CPU (its own CPU time over the measuring time); there"
+  echo "  Velmora's rate is held against the best inetd's too."
   echo "- *-server-cpu, listed first for every rate measure: the server's own CPU time (its process"
   echo "  and children, threads that ended included) divided by the operations done (us per connection,"
   echo "  request or MB). *-cpu0-per-op: the busy share of the server's CPU divided the same way; it"

@@ -71,9 +71,13 @@ $1 == "RESULT" {
     # the limit: a server held back by the generator may do more.
     seconds = field("seconds"); own = field("server_cpu_s")
     busy = field("cpu0_busy"); load_busy = field("cpu1_busy")
-    if (value + 0 > 0 && measure ~ /^(tcp-echo-[0-9]+|daytime-rate|udp-echo|dns|dnsperf|chargen)$/) {
+    if (value + 0 > 0 && measure ~ /^(tcp-echo-[0-9]+-[0-9]+k?-[0-9]+k?|daytime-rate|udp-echo|dns|dnsperf|chargen)$/) {
         per = (measure ~ /^(chargen|tcp-echo)/) ? "MB" : (measure == "daytime-rate" ? "connection" : "request")
         if (own != "" && seconds + 0 > 0) add(measure "-server-cpu", server, own / (value * seconds) * 1e6, "us per " per)
+        # How much of its CPU the server itself used: near 100 % its CPU
+        # is what bounds the rate.
+        if (own != "" && seconds + 0 > 0 && measure ~ /^tcp-echo-/) add(measure "-server-share", server, 100 * own / seconds, "% of its CPU")
+        if (measure ~ /^tcp-echo-/ && !(measure in seen_cell)) { seen_cell[measure] = 1; cells[++cell_count] = measure }
         if (busy != "") add(measure "-cpu0-per-op", server, (busy + 0) / 100 / value * 1e6, "us per " per)
         add(measure "-load-cpu", server, load_busy + 0, "% of generator CPU")
     }
@@ -105,12 +109,6 @@ END {
     # The comparisons: metric, which peers count, direction (which is
     # better), target: a ratio to the best peer, an absolute bound, or none.
     n = 0
-    c_metric[++n] = "tcp-echo-1-server-cpu";   c_peers[n] = "inetd";   c_dir[n] = "low";  c_goal[n] = 1.0;  c_text[n] = "<= 1.0 x best peer"
-    c_metric[++n] = "tcp-echo-1";              c_peers[n] = "inetd";   c_dir[n] = "high"; c_goal[n] = 1.0;  c_text[n] = ">= 1.0 x best peer"
-    c_metric[++n] = "tcp-echo-1";              c_peers[n] = "mini";    c_dir[n] = "high"; c_goal[n] = 0.9;  c_text[n] = ">= 0.90 x minimal loop"
-    c_metric[++n] = "tcp-echo-50-server-cpu";  c_peers[n] = "inetd";   c_dir[n] = "low";  c_goal[n] = 1.0;  c_text[n] = "<= 1.0 x best peer"
-    c_metric[++n] = "tcp-echo-50";             c_peers[n] = "inetd";   c_dir[n] = "high"; c_goal[n] = 1.0;  c_text[n] = ">= 1.0 x best peer"
-    c_metric[++n] = "tcp-echo-50";             c_peers[n] = "mini";    c_dir[n] = "high"; c_goal[n] = 0.9;  c_text[n] = ">= 0.90 x minimal loop"
     c_metric[++n] = "daytime-rate-server-cpu"; c_peers[n] = "inetd";   c_dir[n] = "low";  c_goal[n] = 1.0;  c_text[n] = "<= 1.0 x best peer (0.8 stretch)"
     c_metric[++n] = "daytime-rate";            c_peers[n] = "inetd";   c_dir[n] = "high"; c_goal[n] = "";   c_text[n] = "- (the generator's limit)"
     c_metric[++n] = "udp-echo-server-cpu";     c_peers[n] = "mini";    c_dir[n] = "low";  c_goal[n] = 1.1;  c_text[n] = "<= 1.10 x minimal loop"
@@ -154,6 +152,42 @@ END {
         }
         printf "| %s | %s | %s | %s | %s | %s | %s | %s |\n", m, units[m], show(v), (best == "" ? "-" : best), \
                (best == "" ? "-" : show(best_value)), ratio, c_text[i], met
+    }
+    # TCP echo, cell by cell of the client patterns: the server's CPU per MB
+    # against the best inetd's (ratio best / Velmora: 1.0 or more is the
+    # target), and where the server's CPU bounds the rate, the rate too.
+    if (cell_count > 0) {
+        print ""
+        print "## TCP echo over the client patterns (medians; server CPU per MB, then the rate)"
+        print ""
+        print "Cells: connections - client block - bytes in flight. The ratios are best inetd / Velmora for the"
+        print "CPU per MB (higher is better for Velmora) and Velmora / best inetd for the rate; a cell is CPU-bound"
+        print "when Velmora or the best inetd used 90 % or more of its CPU."
+        print ""
+        print "| cell | Velmora us/MB | best inetd | its us/MB | ratio best / Velmora | Velmora MB/s | best inetd MB/s | CPU-bound | rate ratio | mini us/MB | met |"
+        print "|---|---|---|---|---|---|---|---|---|---|---|"
+        for (k = 1; k <= cell_count; k++) {
+            m = cells[k]
+            cpu = m "-server-cpu"
+            if (!((cpu, "velmora") in count)) continue
+            v = median(cpu, "velmora")
+            best_cpu = best_of(cpu, "inetd", "low"); best_cpu_server = best_server
+            vr = ((m, "velmora") in count) ? median(m, "velmora") : ""
+            best_rate = best_of(m, "inetd", "high"); best_rate_server = best_server
+            vshare = ((m "-server-share", "velmora") in count) ? median(m "-server-share", "velmora") : 0
+            pshare = (best_rate_server != "" && (m "-server-share", best_rate_server) in count) ? median(m "-server-share", best_rate_server) : 0
+            bound = (vshare >= 90 || pshare >= 90)
+            mini = ((cpu, "mini") in count) ? show(median(cpu, "mini")) : "-"
+            if (best_cpu == "") {
+                printf "| %s | %s | - | - | - | %s | - | %s | - | %s | - |\n", substr(m, 10), show(v), show(vr), bound ? "yes" : "no", mini
+                continue
+            }
+            ratio = best_cpu / v
+            rate_ratio = (best_rate > 0) ? vr / best_rate : 0
+            met = (ratio >= 1.0 && (!bound || rate_ratio >= 1.0)) ? "yes" : "no"
+            printf "| %s | %s | %s | %s | %.2f | %s | %s | %s | %.2f | %s | %s |\n", substr(m, 10), show(v), best_cpu_server, \
+                   show(best_cpu), ratio, show(vr), show(best_rate), bound ? "yes" : "no", rate_ratio, mini, met
+        }
     }
     # What a fresh socket per UDP reply costs: the minimal loop with it and
     # without it (answering from its listening socket).

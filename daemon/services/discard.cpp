@@ -3,8 +3,8 @@
 void discard_tcp_session(void* connection)
 {
     const net_socket s = session_socket(connection);
-    unsigned char buffer[stream_portion];
-    while (net_recv(s, buffer, stream_portion) > 0) {
+    stream_room room;
+    while (stream_receive(s, &room) > 0) {
     }
     net_close(s);
 }

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <limits>
+#include <new>
 
 #include "clock.h"
 #include "message_box.h"
@@ -152,4 +153,18 @@ void run_udp_listener(void* argument)
             clock_sleep_ms(failure_pause_ms);
         }
     }
+}
+
+int stream_receive(net_socket s, stream_room* room)
+{
+    if (room->filled && room->large == nullptr) {
+        room->large.reset(new (std::nothrow) unsigned char[stream_portion_large]);
+        if (room->large != nullptr) {
+            room->bytes = room->large.get();
+            room->size = stream_portion_large;
+        }
+    }
+    const int received = net_recv(s, room->bytes, room->size);
+    room->filled = received == room->size;
+    return received;
 }

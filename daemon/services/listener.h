@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 #include "sockets.h"
 #include "threads.h"
@@ -16,15 +17,38 @@ inline constexpr int udp_receive_offer = 255;
 // Room for the largest datagram offered plus what the DNS probe appends.
 inline constexpr int udp_buffer_size = 272;
 
-// The most a stream session (echo, discard, TCP 53) takes in one receive,
-// and echo sends back whole before the next; it lies on the session's stack.
-// Measured from 4 to 64 KiB: 4 KiB costs fifty connections about 45 % more
-// CPU per byte, and from 16 KiB on one connection echoes about a fifth
-// slower (its client waits longer for each piece). 8 KiB does best on both
-// counts, and a session that has used all of it still holds under 32 KiB.
+// A stream session (echo, discard, TCP 53) receives into the room below,
+// and echo sends each portion back whole, in one send, before the next
+// receive. It starts with stream_portion bytes on the session's own stack:
+// idle connections and clients that send little at a time never need more,
+// and a session thread still holds under 32 KiB. A receive that fills it
+// shows a client with more on its way: from then on the session takes up to
+// stream_portion_large at a time, in a buffer from the heap that it keeps
+// until it ends. Measured over connections {1, 50} x client sends {512 B to
+// 64 KiB} x bytes in flight {one send, four}: the large portion takes a
+// quarter to an eighth of the receives and sends per MB wherever clients
+// keep 16 KiB or more in flight, and a client that sends more than the
+// stack portion at once and waits for all of it gets it back in one piece
+// instead of in two, the second held back by the system until the first
+// is acknowledged (tens of milliseconds on loopback).
 inline constexpr int stream_portion = 8192;
+inline constexpr int stream_portion_large = 65536;
 // A session thread's stack: what every thread asks for, plus one portion.
 inline constexpr unsigned session_stack = thread_default_stack + stream_portion;
+
+struct stream_room {
+    unsigned char first[stream_portion];
+    unsigned char* bytes = first;
+    int size = stream_portion;
+    bool filled = false; // the last receive filled the room
+    std::unique_ptr<unsigned char[]> large;
+};
+// Receives what is waiting on `s`, up to the room's size, into room->bytes;
+// returns what net_recv returns. When the receive before filled the stack
+// portion, the room first grows to the large one (room->bytes then changes,
+// so that the bytes of a receive stay in place until the next); without
+// memory for it the stack portion serves on.
+int stream_receive(net_socket s, stream_room* room);
 
 // One received datagram of `count` bytes (0 to 255) from `sender`, in a
 // buffer of udp_buffer_size bytes that the handler may build its answer in.
