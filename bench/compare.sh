@@ -215,7 +215,7 @@ load_after=$(cut -d' ' -f1-3 /proc/loadavg)
   echo "- Velmora runs from a scratch copy with every service on (DNS included), stdout to a file."
   echo "- tcp-echo-C-B-F: C connections, each writing blocks of B bytes and keeping at most F bytes"
   echo "  (whole blocks) in flight, checked byte for byte (MB/s of echoed data); cells:$cells."
-  echo "  mini is a minimal thread-per-connection loop doing recv 8 KiB / send as Velmora's"
+  echo "  mini is a minimal thread-per-connection loop doing recv 64 KiB / send as Velmora's"
   echo "  echo does, and answering each UDP datagram from a fresh socket as Velmora does: the ceilings"
   echo "  for Velmora's echo. mini-one-socket answers datagrams from its listening socket: the"
   echo "  difference is the price of the fresh socket."

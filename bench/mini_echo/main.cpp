@@ -16,8 +16,9 @@
 
 namespace {
 
-// Velmora's echo portion (stream_portion in daemon/services/listener.h).
-constexpr int portion = 8192;
+// Velmora's large echo portion (stream_portion_large in
+// daemon/services/listener.h), which a streaming session receives into.
+constexpr int portion = 65536;
 constexpr int datagram_room = 256;
 
 bool answer_from_fresh_socket = true;

@@ -51,9 +51,10 @@ TEST_F(EchoDiscard, TcpEchoKeepsUpWithManyPortions)
     ::close(c);
 }
 
-// Whole 64 KiB writes: the echo goes back in many portions, on a lone
-// connection in halves; bytes that never repeat at any power of two show a
-// half out of place.
+// Whole 64 KiB writes: the echo goes back in many portions, the first
+// received on the session's stack and the rest in the larger portion it
+// grows to; bytes that never repeat at any power of two show a portion out
+// of place.
 TEST_F(EchoDiscard, TcpEchoReturnsLargeWritesInOrder)
 {
     const int c = tcp_connect(7);
