@@ -15,6 +15,8 @@
 #          --measures "chargen chargen-stalled ..." (only these),
 #          --cells "1-4k-16k 50-512-2k ..." (only these cells of the grid),
 #          --no-wait (start at once, however busy the machine is),
+#          --syscalls (count Velmora's and mini's system calls and context
+#          switches per MB of TCP echo with perf; it adds to their CPU time),
 #          --out FILE, --note TEXT (added to the results), --no-build (use
 #          the programs already in build/bench-release), --velmora PATH
 #          (measure that velmora program instead of the one built here),
@@ -43,6 +45,7 @@ while [ $# -gt 0 ]; do
     --smoke) smoke=1 seconds=1 runs=1 servers="velmora mini" out="" cells="1-16k-64k 50-4k-16k" ;;
     --cells) cells=$2; shift ;;
     --no-wait) wait=0 ;;
+    --syscalls) export VELMORA_BENCH_SYSCALLS=1 ;;
     --seconds) seconds=$2; shift ;;
     --runs) runs=$2; shift ;;
     --servers) servers=$2; shift ;;
@@ -238,6 +241,13 @@ load_after=$(cut -d' ' -f1-3 /proc/loadavg)
   echo "  proportional set size (Pss) summed over the server's process tree (Velmora's Pss is listed too)."
   echo "- first-port: time from starting the server to the first accepted connect on TCP port 7"
   echo "  (Velmora's start-up includes its 300 ms pause)."
+  if [ "${VELMORA_BENCH_SYSCALLS:-0}" = 1 ]; then
+    echo "- TCP echo system calls and context switches per MB, Velmora and mini only: perf stat -p on the"
+    echo "  server (raw_syscalls:sys_enter and context-switches, its threads included) from half a second"
+    echo "  before the load to half a second after, divided by the MB echoed. The counting itself adds to"
+    echo "  the server's CPU time. (The processes an inetd forks per connection did not all show in the"
+    echo "  count, so inetds are not counted.)"
+  fi
   echo "- In the TCP echo grid a cell counts as bound by the server's CPU when Velmora or the best"
   echo "  inetd used 90 % or more of its CPU (its own CPU time over the measuring time); there"
   echo "  Velmora's rate is held against the best inetd's too."

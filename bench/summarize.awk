@@ -81,6 +81,11 @@ $1 == "RESULT" {
         if (busy != "") add(measure "-cpu0-per-op", server, (busy + 0) / 100 / value * 1e6, "us per " per)
         add(measure "-load-cpu", server, load_busy + 0, "% of generator CPU")
     }
+    if (measure ~ /^tcp-echo-.*-syscalls$/) {
+        add(measure, server, value, "system calls per MB")
+        add(substr(measure, 1, length(measure) - 9) "-context-switches", server, field("context_switches_per_mb"), "per MB")
+        next
+    }
     if (measure == "udp-echo") add("udp-echo-lost", server, field("lost"), "requests")
     add(measure, server, value, unit)
 }
@@ -164,8 +169,10 @@ END {
         print "CPU per MB (higher is better for Velmora) and Velmora / best inetd for the rate; a cell is CPU-bound"
         print "when Velmora or the best inetd used 90 % or more of its CPU."
         print ""
-        print "| cell | Velmora us/MB | best inetd | its us/MB | ratio best / Velmora | Velmora MB/s | best inetd MB/s | CPU-bound | rate ratio | mini us/MB | met |"
-        print "|---|---|---|---|---|---|---|---|---|---|---|"
+        print "System calls per MB (where counted, bench/compare.sh --syscalls): Velmora's, then mini's."
+        print ""
+        print "| cell | Velmora us/MB | best inetd | its us/MB | ratio best / Velmora | Velmora MB/s | best inetd MB/s | CPU-bound | rate ratio | mini us/MB | system calls per MB | met |"
+        print "|---|---|---|---|---|---|---|---|---|---|---|---|"
         for (k = 1; k <= cell_count; k++) {
             m = cells[k]
             cpu = m "-server-cpu"
@@ -178,15 +185,17 @@ END {
             pshare = (best_rate_server != "" && (m "-server-share", best_rate_server) in count) ? median(m "-server-share", best_rate_server) : 0
             bound = (vshare >= 90 || pshare >= 90)
             mini = ((cpu, "mini") in count) ? show(median(cpu, "mini")) : "-"
+            calls = ((m "-syscalls", "velmora") in count) ? show(median(m "-syscalls", "velmora")) : "-"
+            if ((m "-syscalls", "mini") in count) calls = calls " / " show(median(m "-syscalls", "mini"))
             if (best_cpu == "") {
-                printf "| %s | %s | - | - | - | %s | - | %s | - | %s | - |\n", substr(m, 10), show(v), show(vr), bound ? "yes" : "no", mini
+                printf "| %s | %s | - | - | - | %s | - | %s | - | %s | %s | - |\n", substr(m, 10), show(v), show(vr), bound ? "yes" : "no", mini, calls
                 continue
             }
             ratio = best_cpu / v
             rate_ratio = (best_rate > 0) ? vr / best_rate : 0
             met = (ratio >= 1.0 && (!bound || rate_ratio >= 1.0)) ? "yes" : "no"
-            printf "| %s | %s | %s | %s | %.2f | %s | %s | %s | %.2f | %s | %s |\n", substr(m, 10), show(v), best_cpu_server, \
-                   show(best_cpu), ratio, show(vr), show(best_rate), bound ? "yes" : "no", rate_ratio, mini, met
+            printf "| %s | %s | %s | %s | %.2f | %s | %s | %s | %.2f | %s | %s | %s |\n", substr(m, 10), show(v), best_cpu_server, \
+                   show(best_cpu), ratio, show(vr), show(best_rate), bound ? "yes" : "no", rate_ratio, mini, calls, met
         }
     }
     # What a fresh socket per UDP reply costs: the minimal loop with it and
