@@ -40,8 +40,9 @@ cpu_busy_between() {
 server_ticks() {
   sed 's/.*) //' "/proc/$SERVER_PID/stat" | awk '{ print $12 + $13 + $14 + $15 }'
 }
+# The generator too runs in a session of its own (see start_server).
 run_load() {
-  taskset -c "$LOAD_CPU" "$load" "$@" | sed "s/^RESULT /RESULT server=$server /"
+  setsid taskset -c "$LOAD_CPU" "$load" "$@" | sed "s/^RESULT /RESULT server=$server /"
 }
 
 prepare_server "$server" || exit 2
