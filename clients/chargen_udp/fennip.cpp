@@ -20,7 +20,7 @@ int main()
 {
     console_binary_output();
     std::printf("\nChargen Test (UDP) (RFC864)\n\n");
-    if (!self_check_passes()) return EXIT_FAILURE;
+    if (!self_check_at_start()) return EXIT_FAILURE;
 
     const int startup_error = net_startup();
     if (startup_error != 0) {

@@ -16,7 +16,7 @@ constexpr std::uint16_t quote_port = 17;
 int main()
 {
     console_binary_output();
-    if (!self_check_passes()) return EXIT_FAILURE;
+    if (!self_check_at_start()) return EXIT_FAILURE;
 
     char message[128];
     const int startup_error = net_startup();

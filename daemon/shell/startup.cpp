@@ -66,7 +66,7 @@ bool start_services(const char* arguments, const startup_host& host, register_se
 {
     host.pause(startup_pause_ms);
     module_path(global_text, module_path_limit);
-    if (!self_check_passes()) return false;
+    if (!self_check_at_start()) return false;
     if (command_line_waits(arguments)) host.pause(restart_wait_ms);
 
     const int sockets_error = net_startup();

@@ -44,7 +44,7 @@ void update_autostart(bool enabled)
     }
     char executable[1024];
     std::string unit;
-    if (module_path(executable, sizeof executable) == 0 || !systemd_unit(executable, &unit)) return;
+    if (module_path(executable, sizeof executable) == 0 || !systemd_unit(executable, nullptr, &unit)) return;
     if (!write_whole(unit_path, unit)) return;
     if (::mkdir(wants_folder, 0755) != 0 && errno != EEXIST) return;
     ::unlink(link_path);
