@@ -2,6 +2,9 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <climits>
+#include <cstdlib>
+#include <string>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -76,6 +79,62 @@ int file_flush(int fd)
 int file_replace(const char* from, const char* to) { return std::rename(from, to) == 0 ? 0 : -1; }
 
 int file_remove(const char* path) { return ::unlink(path) == 0 ? 0 : -1; }
+
+namespace {
+
+std::string folder_of(const std::string& path)
+{
+    const std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// The folder with every link in it resolved; false when it does not exist.
+bool real_folder(const std::string& folder, std::string* real)
+{
+    char resolved[PATH_MAX];
+    if (::realpath(folder.c_str(), resolved) == nullptr) return false;
+    *real = resolved;
+    return true;
+}
+
+// The longest chain of links followed, as the kernel's own limit.
+constexpr int link_hops_limit = 40;
+
+} // namespace
+
+bool file_resolve_target(const char* path, file_target* target)
+{
+    std::string current = path;
+    target->is_link = false;
+    for (int hops = 0;; ++hops) {
+        struct stat status{};
+        if (::lstat(current.c_str(), &status) != 0) {
+            if (errno != ENOENT) return false;
+            break; // a file still to be made
+        }
+        if (!S_ISLNK(status.st_mode)) break;
+        if (hops == link_hops_limit) {
+            errno = ELOOP;
+            return false;
+        }
+        target->is_link = true;
+        char next[PATH_MAX];
+        const ssize_t n = ::readlink(current.c_str(), next, sizeof next - 1);
+        if (n <= 0) return false;
+        next[n] = '\0';
+        // A relative link leads from the folder the link lies in.
+        current = next[0] == '/' ? std::string(next) : folder_of(current) + "/" + next;
+    }
+    std::string folder;
+    if (!real_folder(folder_of(current), &folder) || !real_folder(folder_of(path), &target->link_folder))
+        return false;
+    const std::size_t slash = current.rfind('/');
+    const std::string name = slash == std::string::npos ? current : current.substr(slash + 1);
+    target->path = (folder == "/" ? "" : folder) + "/" + name;
+    target->folder = folder;
+    return true;
+}
 
 int file_last_error() { return errno; }
 

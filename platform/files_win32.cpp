@@ -93,6 +93,16 @@ int file_remove(const char* path)
     return _unlink(path) == 0 ? 0 : note_failure();
 }
 
+bool file_resolve_target(const char* path, file_target* target)
+{
+    // Windows 95 knows no links: every path is where it leads.
+    std::string folder = path;
+    const std::size_t separator = folder.find_last_of("\\/");
+    folder = separator == std::string::npos ? "." : folder.substr(0, separator);
+    *target = {path, folder, folder, false};
+    return true;
+}
+
 int file_last_error() { return last_error; }
 
 bool file_error_is_missing(int error) { return error == ERROR_FILE_NOT_FOUND; }
