@@ -53,9 +53,9 @@ int count_failure(int* failures_in_a_row)
     return *failures_in_a_row;
 }
 
-void start_session(const service_row& row, net_socket connection)
+void start_session(const service_row& row, const run_options& options, net_socket connection)
 {
-    output_line("Executing server thread for %d\n", static_cast<int>(connection));
+    if (!options.quiet) output_line("Executing server thread for %d\n", static_cast<int>(connection));
     if (row.box_before_session) {
         char text[shown_text_size];
         shown_text_copy(text, sizeof text);
@@ -64,11 +64,16 @@ void start_session(const service_row& row, net_socket connection)
     if (!row.start_session(row.tcp_session, thread_argument(connection))) net_close(connection);
 }
 
-} // namespace
-
-void run_tcp_listener(void* job)
+void tell_outcome(const listener_job& job, listener_state state)
 {
-    const service_row& row = *static_cast<const listener_job*>(job)->service;
+    if (job.outcome != nullptr) job.outcome->state.store(state);
+}
+
+// Serves for as long as the process lives; returns only when the listener
+// gives up before it could serve.
+void serve_tcp(const listener_job& job)
+{
+    const service_row& row = *job.service;
     if (row.before_listening != nullptr && !row.before_listening()) return;
     const net_socket listener = open_listener_socket(net_open_stream(), row.port);
     if (listener == net_invalid_socket) return;
@@ -76,6 +81,7 @@ void run_tcp_listener(void* job)
         show_socket_error("Socket Error Nr: %d", "VESK - listen(sock) failed");
         return;
     }
+    tell_outcome(job, listener_bound);
     // Port 53 shows a box before each session: its connections wait in the
     // system's queue meanwhile, one at a time.
     const int room = row.box_before_session ? 1 : accept_ahead;
@@ -106,10 +112,45 @@ void run_tcp_listener(void* job)
         net_socket more;
         while (count < room && (more = net_accept_queued(listener)) != net_invalid_socket)
             taken[(first + count++) % accept_ahead] = more;
-        start_session(row, taken[first]);
+        start_session(row, *job.options, taken[first]);
         first = (first + 1) % accept_ahead;
         --count;
     }
+}
+
+void serve_udp(const listener_job& job)
+{
+    const service_row& row = *job.service;
+    const net_socket listener = open_listener_socket(net_open_datagram(), row.port);
+    if (listener == net_invalid_socket) return;
+    tell_outcome(job, listener_bound);
+    unsigned char buffer[udp_buffer_size];
+    net_address sender{};
+    sender.length = sizeof sender.bytes;
+    int failures_in_a_row = 0;
+    for (;;) {
+        const int received = net_recv_from(listener, buffer, udp_receive_offer, &sender);
+        const int error = received < 0 ? net_last_error() : 0;
+        if (dispatch_receive(row.udp_reply, listener, received, error, &sender, buffer, &failures_in_a_row)) {
+            clock_sleep_ms(failure_pause_ms);
+        }
+    }
+}
+
+} // namespace
+
+void run_tcp_listener(void* argument)
+{
+    const listener_job& job = *static_cast<const listener_job*>(argument);
+    serve_tcp(job);
+    tell_outcome(job, listener_failed);
+}
+
+void run_udp_listener(void* argument)
+{
+    const listener_job& job = *static_cast<const listener_job*>(argument);
+    serve_udp(job);
+    tell_outcome(job, listener_failed);
 }
 
 bool session_on_own_thread(thread_entry session, void* argument)
@@ -136,22 +177,4 @@ bool dispatch_receive(datagram_handler handler, net_socket listener, int receive
     *failures_in_a_row = 0;
     handler({listener, sender, buffer, over_long ? udp_receive_offer : received, over_long});
     return false;
-}
-
-void run_udp_listener(void* job)
-{
-    const service_row& row = *static_cast<const listener_job*>(job)->service;
-    const net_socket listener = open_listener_socket(net_open_datagram(), row.port);
-    if (listener == net_invalid_socket) return;
-    unsigned char buffer[udp_buffer_size];
-    net_address sender{};
-    sender.length = sizeof sender.bytes;
-    int failures_in_a_row = 0;
-    for (;;) {
-        const int received = net_recv_from(listener, buffer, udp_receive_offer, &sender);
-        const int error = received < 0 ? net_last_error() : 0;
-        if (dispatch_receive(row.udp_reply, listener, received, error, &sender, buffer, &failures_in_a_row)) {
-            clock_sleep_ms(failure_pause_ms);
-        }
-    }
 }

@@ -3,6 +3,7 @@
 // listener receives datagrams one after another and answers each itself.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 #include "run_options.h"
@@ -54,11 +55,21 @@ bool session_on_listener(thread_entry session, void* argument);
 
 struct service_row;
 
-// What a listener thread is handed: its service's row of the service table
-// and the options of the run. Both outlive every thread.
+// How a listener's start went, for start-up to wait on: set once by the
+// listener thread when its socket is bound and listening, or when it gave
+// up before that; read by start-up.
+enum listener_state : int { listener_pending, listener_bound, listener_failed };
+struct listener_outcome {
+    std::atomic<int> state;
+};
+
+// What a listener thread is handed: its service's row of the service table,
+// the options of the run and where it tells how its start went (may be
+// nullptr). All outlive every thread.
 struct listener_job {
     const service_row* service;
     const run_options* options;
+    listener_outcome* outcome;
 };
 
 // The listener threads, each started with its listener_job. They return

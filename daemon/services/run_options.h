@@ -6,4 +6,8 @@ struct run_options {
     // "WAIT": pause before taking the ports, so that an ending instance
     // releases them first.
     bool wait_for_ports;
+    // "--quiet": no "Executing server thread for N" line per connection, so
+    // that a journal is not filled by every client. Failures and the start
+    // report are still written.
+    bool quiet;
 };

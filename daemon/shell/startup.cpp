@@ -15,6 +15,18 @@ bool command_line_waits(const char* arguments)
     return arguments != nullptr && std::strstr(arguments, "WAIT") != nullptr;
 }
 
+bool command_line_quiet(const char* arguments)
+{
+    static const char word[] = "--quiet";
+    const std::size_t length = sizeof word - 1;
+    for (const char* at = arguments; at != nullptr && (at = std::strstr(at, word)) != nullptr; at += length) {
+        const bool starts = at == arguments || at[-1] == ' ';
+        const bool ends = at[length] == '\0' || at[length] == ' ';
+        if (starts && ends) return true;
+    }
+    return false;
+}
+
 namespace {
 
 bool start_listener(thread_entry listener, listener_job* job, const char* transport)
@@ -22,6 +34,7 @@ bool start_listener(thread_entry listener, listener_job* job, const char* transp
     const service_row& row = *job->service;
     int error = 0;
     if (thread_start(listener, job, thread_default_stack, &error)) return true;
+    if (job->outcome != nullptr) job->outcome->state.store(listener_failed);
     char text[128];
     std::snprintf(text, sizeof text, "Error Nr: %d\nThe %s %s listener (port %u) cannot start", error, row.name,
                   transport, static_cast<unsigned>(row.port));
@@ -41,12 +54,13 @@ void start_selected_listeners(velmora_run* run, char* started, std::size_t start
 {
     if (started_size > 0) started[0] = '\0';
     listener_job* job = run->jobs;
+    listener_outcome* outcome = run->outcomes;
     for (const service_row& row : service_table) {
         if (selection_flag(run->selection, row.selection_flag) == 0) continue;
-        *job = {&row, &run->options};
+        *job = {&row, &run->options, outcome++};
         bool running = start_listener(run_tcp_listener, job++, "TCP");
         if (row.udp_reply != nullptr) {
-            *job = {&row, &run->options};
+            *job = {&row, &run->options, outcome++};
             running = start_listener(run_udp_listener, job++, "UDP") && running;
         }
         if (running && started_size > 0) append_name(started, started_size, row.name);
@@ -74,6 +88,7 @@ bool start_services(const char* arguments, const startup_host& host, velmora_run
     shown_text_store(program);
     if (!self_check_at_start()) return false;
     run->options.wait_for_ports = command_line_waits(arguments);
+    run->options.quiet = command_line_quiet(arguments);
     if (run->options.wait_for_ports) host.pause(restart_wait_ms);
 
     const int sockets_error = net_startup();

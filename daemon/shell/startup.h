@@ -17,11 +17,15 @@ struct velmora_run {
     ServiceSelection selection;
     run_options options;
     listener_job jobs[2 * service_count];
+    // How each job's listener started, in the order of `jobs`.
+    listener_outcome outcomes[2 * service_count];
 };
 
 // "WAIT" anywhere in the arguments, case-sensitive, asks for the pause that
 // lets an ending instance release its ports.
 bool command_line_waits(const char* arguments);
+// "--quiet" as a word of its own among the arguments.
+bool command_line_quiet(const char* arguments);
 inline constexpr unsigned restart_wait_ms = 5000;
 inline constexpr unsigned startup_pause_ms = 300;
 

@@ -11,6 +11,7 @@
 #include "clock.h"
 #include "console.h"
 #include "message_box.h"
+#include "readiness.h"
 #include "shell_host.h"
 #include "startup.h"
 
@@ -92,6 +93,12 @@ int main(int argc, char** argv)
     if (!start_services(joined_arguments(argc, argv).c_str(), {clock_sleep_ms, show_sockets_error, report_start},
                         &run, &entry))
         return -1;
+    // Under a service manager that waits for readiness, a Velmora that
+    // serves nothing ends, so that the manager shows the failure.
+    if (!announce_readiness(run)) {
+        std::fflush(stdout);
+        _exit(1);
+    }
 
     // The dialog keeps a choice of its own, which Apply replaces once saved.
     ServiceSelection choice = run.selection;
