@@ -135,6 +135,17 @@ bool write_selection_file(const char* path, const ServiceSelection& record, int*
     unsigned char image[selection_image_size];
     selection_to_image(versioned, image);
 
+    // The package keeps the file in /etc/velmora, with a link beside the
+    // program: a replacement through a temporary file must replace the file
+    // the link leads to, not the link. A link that leads anywhere else is
+    // refused, so that a planted link cannot turn a save into a write to
+    // some other file of the user who saves.
+    file_target target;
+    if (!file_resolve_target(path, &target)) return failed(error, file_last_error());
+    if (target.is_link && target.folder != target.link_folder && target.folder != settings_link_folder)
+        return failed(error, selection_file_link_outside);
+    path = target.path.c_str();
+
     const int fd = file_open_existing(path, true);
     if (fd < 0) {
         const int reason = file_last_error();
@@ -216,6 +227,8 @@ void selection_file_error_text(int error, char* out, std::size_t out_size)
         std::snprintf(out, out_size, "It is not a plain file but a folder, pipe or device.");
     else if (error == selection_file_incomplete)
         std::snprintf(out, out_size, "Read back, it does not hold the bytes written.");
+    else if (error == selection_file_link_outside)
+        std::snprintf(out, out_size, "It is a link that leads out of its own folder and %s.", settings_link_folder);
     else
         std::snprintf(out, out_size, "Error Nr: %d", error);
 }

@@ -80,13 +80,21 @@ selection_file_kind load_selection(ServiceSelection* record);
 // Reasons for a failed write that are not system error numbers.
 inline constexpr int selection_file_not_plain = -1;  // a folder, pipe or device
 inline constexpr int selection_file_incomplete = -2; // the file did not keep the bytes as written
+inline constexpr int selection_file_link_outside = -3; // a link that leads out of the folders allowed
+
+// Where the Debian package keeps the settings file, linked from beside the
+// program.
+inline constexpr const char* settings_link_folder = "/etc/velmora";
 
 // Writes the 44-byte image of `record`, with the version set to 256, at the
 // start of the file at `path`, flushes it to disk and reads it back.
 // A file of 44 bytes or more is overwritten in place and keeps the rest of
 // its bytes; a missing or shorter file is replaced as a whole through a
-// temporary file beside it. On failure the reason goes to `error` (a system
-// error number or one of the two above) and false results.
+// temporary file beside it. A `path` that is a symbolic link is written
+// where the link leads, so that the link stays, but only when that file lies
+// in the link's own folder or in settings_link_folder. On failure the reason
+// goes to `error` (a system error number or one of the three above) and
+// false results.
 bool write_selection_file(const char* path, const ServiceSelection& record, int* error);
 
 // Writes the record to the settings file, then sets or clears autostart.

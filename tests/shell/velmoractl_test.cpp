@@ -196,6 +196,37 @@ TEST_F(Velmoractl, FilesItCannotChangeAreLeftAsTheyAre)
     EXPECT_EQ(read_bytes(beside()), readable);
 }
 
+// The Debian package links VELMORA.CFG beside the program to /etc/velmora:
+// a save writes the file the link leads to and keeps the link, also when it
+// makes that file anew (through a temporary file and a rename, which would
+// otherwise replace the link). A link that leads out of its own folder (and
+// /etc/velmora) is refused and nothing changes.
+TEST_F(Velmoractl, ALinkIsWrittenWhereItLeadsAndOnlyInsideItsFolder)
+{
+    const fs::path real = folder() / "bin" / "kept.cfg";
+    fs::create_symlink("kept.cfg", beside());
+    program_result result = run({"set", "dns", "on"});
+    EXPECT_EQ(result.status, 0) << result.errors;
+    EXPECT_TRUE(fs::is_symlink(beside()));
+    EXPECT_EQ(read_bytes(real), settings_image(256, {0, 0, 0, 0, 0, 0, 0, 1, 0, 0}));
+    result = run({"set", "echo", "on"});
+    EXPECT_EQ(result.status, 0) << result.errors;
+    EXPECT_TRUE(fs::is_symlink(beside()));
+    EXPECT_EQ(read_bytes(real), settings_image(256, {1, 0, 0, 0, 0, 0, 0, 1, 0, 0}));
+    EXPECT_EQ(names_in(folder() / "bin"), (std::vector<std::string>{"VELMORA.CFG", "kept.cfg", "velmoractl"}));
+
+    const bytes elsewhere = settings_image(256, {0, 0, 0, 0, 0, 0, 0, 0, 0, 0});
+    write_file(other(), elsewhere);
+    fs::remove(beside());
+    fs::create_symlink(other(), beside());
+    result = run({"set", "echo", "on"});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.errors, "velmoractl: the selection could not be saved to " + beside().string() +
+                                 ".\nIt is a link that leads out of its own folder and /etc/velmora.\n");
+    EXPECT_EQ(read_bytes(other()), elsewhere);
+    EXPECT_TRUE(fs::is_symlink(beside()));
+}
+
 TEST_F(Velmoractl, HelpTellsTheCommandLineAndWhatAutostartDoesNot)
 {
     const program_result help = run({"--help"});
