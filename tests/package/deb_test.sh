@@ -165,7 +165,7 @@ serve_installed() { unshare -n sh "$work/deb_test.sh" --serve-installed; }
 echo "--- the package as Debian checks it"
 if command -v lintian >/dev/null; then
   tags=$(lintian --tag-display-limit 0 "$work/velmora.deb" 2>/dev/null)
-  [ -z "$tags" ]; check "lintian reports no error and no warning$(echo "$tags" | sed 's/^/ | /' | tr '\n' ' ')" $?
+  [ -z "$tags" ]; check "lintian reports no error and no warning$(echo "$tags" | sed '/^$/d; s/^/ | /' | tr '\n' ' ')" $?
 else
   fail "lintian is not installed (scripts/install-deps.sh installs it)"
 fi
