@@ -149,7 +149,8 @@ TEST_F(DialogProc, FailedRestartSavesShowsTheBoxAndKeepsRunning)
 }
 
 // A settings file that cannot hold the record: a folder does not open for
-// writing, and a pipe or /dev/null would take the bytes and keep none. The
+// writing, a pipe would take the bytes and keep none, and a link that leads
+// out of its folder (to /dev/null here) is not followed. The
 // box says why, autostart is left alone, nothing restarts, and the record
 // stays the choice in force, which Discard puts back into the boxes.
 TEST_F(DialogProc, UnsavableFileShowsWhyAndKeepsThisInstanceAndItsChoice)
@@ -164,7 +165,12 @@ TEST_F(DialogProc, UnsavableFileShowsWhyAndKeepsThisInstanceAndItsChoice)
     const unsavable cases[] = {
         {"a folder", [](const char* p) { return ::mkdir(p, 0755); }, "Error Nr: " + std::to_string(EISDIR)},
         {"a pipe", [](const char* p) { return ::mkfifo(p, 0644); }, not_plain},
-        {"a link to /dev/null", [](const char* p) { return ::symlink("/dev/null", p); }, not_plain},
+        // A link is followed only within its own folder (and /etc/velmora).
+        {"a link to a pipe beside it",
+         [](const char* p) { return ::mkfifo((std::string(p) + ".pipe").c_str(), 0644) | ::symlink("VELMORA.CFG.pipe", p); },
+         not_plain},
+        {"a link to /dev/null", [](const char* p) { return ::symlink("/dev/null", p); },
+         "It is a link that leads out of its own folder and /etc/velmora."},
     };
     for (const unsavable& c : cases) {
         SCOPED_TRACE(c.kind);
@@ -176,6 +182,7 @@ TEST_F(DialogProc, UnsavableFileShowsWhyAndKeepsThisInstanceAndItsChoice)
         send(dialog_message_command, id_apply);
         const std::string shown = testing::internal::GetCapturedStderr();
         std::remove(path.c_str());
+        std::remove((path + ".pipe").c_str());
 
         EXPECT_EQ(host_calls, reads_in_pair_order());
         EXPECT_EQ(shown, "Velmora V1.0: The selection could not be saved to\n" + path + "\n" + c.reason +

@@ -48,7 +48,6 @@ const char* const temporary_folders[] = {"/tmp/", "/var/tmp/", nullptr};
 
 const char unit_head[] = "[Unit]\n"
                          "Description=Velmora small Internet services\n"
-                         "Documentation=man:velmora(8)\n"
                          "After=network.target\n"
                          "# Ports that stay taken are not retried for ever: five failed\n"
                          "# starts within a minute and systemd gives up.\n"
@@ -115,6 +114,9 @@ bool systemd_unit(const char* executable, const char* options_file, std::string*
     if (options_file != nullptr && !exec_start_word(options_file, &options_path)) return false;
     std::string text = unit_head;
     if (options_file != nullptr) {
+        // The package installs the manual page; systemd-analyze verify looks
+        // for it, so AutoStart's unit, for a program built by hand, names none.
+        text.insert(text.find("After="), "Documentation=man:velmora(8)\n");
         text += package_default_options;
         // '-': a file the administrator removed leaves the default above.
         text += "EnvironmentFile=-";
