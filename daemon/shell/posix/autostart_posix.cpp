@@ -2,6 +2,7 @@
 // enabling it for multi-user.target would make.
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -40,7 +41,12 @@ void update_autostart(bool enabled)
     }
     char executable[1024];
     std::string unit;
-    if (module_path(executable, sizeof executable) == 0 || !systemd_unit(executable, nullptr, &unit)) return;
+    if (module_path(executable, sizeof executable) == 0) return;
+    // The package's Velmora keeps the package's options (loopback only until
+    // the administrator says otherwise), also in the unit AutoStart writes,
+    // which takes precedence over the package's own.
+    const char* options = std::strcmp(executable, package_program) == 0 ? package_options_file : nullptr;
+    if (!systemd_unit(executable, options, &unit)) return;
     if (replace_whole_file(unit_path, write_unit, &unit) != 0) return;
     if (::mkdir(wants_folder, 0755) != 0 && errno != EEXIST) return;
     ::unlink(link_path);

@@ -5,6 +5,11 @@
 
 #include <string>
 
+// Where the Debian package puts Velmora, and the file of the service's
+// options that its unit reads.
+inline constexpr const char* package_program = "/usr/lib/velmora/velmora";
+inline constexpr const char* package_options_file = "/etc/default/velmora";
+
 // The unit for the program at the absolute path `executable`. With an
 // `options_file` (the package's /etc/default/velmora), the program gets the
 // options VELMORA_OPTS of that file, and the loopback addresses only when the
