@@ -20,34 +20,49 @@ set -eu
 if [ "${1:-}" = --serve-installed ]; then
   # Velmora from its installed layout, through the link on PATH, with the
   # options the unit gives it, in the network namespace that serve_installed
-  # (below) made: the daytime text it sends, its output and its status after
-  # SIGTERM go to files in /tmp/work.
+  # (below) made, which also has an address that is not loopback
+  # (192.0.2.1): the daytime text it sends on 127.0.0.1, on ::1 and on that
+  # other address, its output and its status after SIGTERM go to files in
+  # /tmp/work.
   ip link set lo up
+  ip link add outside type veth peer name outside-peer
+  ip address add 192.0.2.1/24 dev outside
+  ip link set outside up
+  ip link set outside-peer up
   . /etc/default/velmora
   # shellcheck disable=SC2086
   /usr/sbin/velmora --quiet $VELMORA_OPTS </dev/null >/tmp/work/velmora.out 2>/tmp/work/velmora.err &
   velmora=$!
-  # Waits up to 5 s for the service to come up.
-  python3 - >/tmp/work/daytime.txt <<'PYTHON'
+  # The daytime text from each address, "refused" when nothing answers: the
+  # first waits up to 5 s for the service to come up.
+  python3 - <<'PYTHON'
 import socket, time
-end = time.monotonic() + 5
-while True:
-    try:
-        with socket.create_connection(("127.0.0.1", 13), timeout=2) as s:
-            data = b""
-            while chunk := s.recv(100):
-                data += chunk
-            print(data.decode("ascii", "replace"), end="")
-            break
-    except OSError:
-        if time.monotonic() > end:
-            break
-        time.sleep(0.1)
+def daytime(address, wait):
+    end = time.monotonic() + wait
+    while True:
+        try:
+            with socket.create_connection((address, 13), timeout=2) as s:
+                data = b""
+                while chunk := s.recv(100):
+                    data += chunk
+                return data.decode("ascii", "replace")
+        except OSError:
+            if time.monotonic() > end:
+                return "refused"
+            time.sleep(0.1)
+for address, name, wait in (("127.0.0.1", "daytime", 5), ("::1", "daytime6", 1), ("192.0.2.1", "outside", 0)):
+    with open("/tmp/work/%s.txt" % name, "w") as out:
+        out.write(daytime(address, wait))
 PYTHON
   kill -TERM "$velmora"
   status=0
   wait "$velmora" || status=$?
   echo "$status" >/tmp/work/velmora.status
+  # A Velmora that knows --listen refuses an address it cannot bind and ends
+  # at once; one that does not know it would serve on and be killed here.
+  listen=known
+  timeout 3 /usr/sbin/velmora --listen 192.0.2.99 </dev/null >/dev/null 2>&1 || [ $? != 124 ] || listen=unknown
+  echo "$listen" >/tmp/work/listen.txt
   exit 0
 elif [ "${1:-}" != --inside ]; then
   [ $# -eq 2 ] || { echo "usage: $0 PACKAGE.deb BUILD_TREE" >&2; exit 2; }
@@ -213,6 +228,13 @@ serve_installed
 [ "$(cat "$work/velmora.status")" = 0 ]; check "the installed velmora ends with status 0 on SIGTERM" $?
 grep -Eq '^[A-Z][a-z]{2} [A-Z][a-z]{2} [ 0-9][0-9] [0-9]{2}:[0-9]{2}:[0-9]{2} [0-9]{4}' "$work/daytime.txt"
 check "the installed velmora answers daytime: $(cat "$work/daytime.txt") $(cat "$work/velmora.err" | tr '\n' ' ')" $?
+if [ "$(cat "$work/listen.txt")" = known ]; then
+  [ "$(cat "$work/outside.txt")" = refused ]
+  check "the installed velmora answers on loopback only: 192.0.2.1 gets $(cat "$work/outside.txt")" $?
+  grep -Eq '^[A-Z][a-z]{2} [A-Z][a-z]{2} ' "$work/daytime6.txt"; check "it answers daytime on ::1: $(cat "$work/daytime6.txt")" $?
+else
+  echo "SKIP loopback only: this velmora does not know --listen yet, and serves every address (192.0.2.1 gets $(cat "$work/outside.txt"))"
+fi
 grep -q "Velmora: $lib/VELMORA.CFG: running echo, discard, daytime, quote, chargen, time" "$work/velmora.err"
 check "it reads its choice beside itself through the link" $?
 ! grep -q "Executing server thread" "$work/velmora.out"; check "--quiet: no line for the daytime connection" $?
