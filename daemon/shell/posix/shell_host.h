@@ -14,5 +14,7 @@ inline constexpr int shell_restart = 1;
 // dialog's own record of the choice in force.
 int run_shell(const sigset_t& ending, ServiceSelection* choice);
 
-// Replaces the process image with the running executable and "WAIT".
-void restart_program();
+// Replaces the process image with the running executable, "WAIT" and the
+// other arguments this run was started with (`argv` as main had it), so that
+// options such as --quiet survive an Apply.
+void restart_program(char** argv);

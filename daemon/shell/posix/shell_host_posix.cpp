@@ -1,5 +1,7 @@
 #include "shell_host.h"
 
+#include <cstring>
+#include <vector>
 #include <unistd.h>
 
 #include "console_shell.h"
@@ -28,11 +30,14 @@ int run_shell(const sigset_t& ending, ServiceSelection* choice)
     return wait_for_ending(ending);
 }
 
-void restart_program()
+void restart_program(char** argv)
 {
     char executable[executable_path_size];
     if (module_path(executable, sizeof executable) == 0) return;
     char wait[] = "WAIT";
-    char* arguments[] = {executable, wait, nullptr};
-    ::execv(executable, arguments);
+    std::vector<char*> arguments = {executable, wait};
+    for (int i = 1; argv[i] != nullptr; ++i)
+        if (std::strcmp(argv[i], wait) != 0) arguments.push_back(argv[i]);
+    arguments.push_back(nullptr);
+    ::execv(executable, arguments.data());
 }
