@@ -1,7 +1,9 @@
 #include <windows.h>
 
 #include "message_box.h"
+#include "service_process_win32.h"
 #include "startup.h"
+#include "windows_family.h"
 
 namespace {
 
@@ -15,17 +17,28 @@ std::uint32_t call_register_service_process(std::uint32_t process_id, std::uint3
     return register_service_process(process_id, type);
 }
 
+FARPROC find_entry(HMODULE kernel) { return GetProcAddress(kernel, "RegisterServiceProcess"); }
+
 } // namespace
 
 register_service_entry find_register_service_process()
 {
     HMODULE kernel = LoadLibraryA("KERNEL32.DLL");
     if (kernel == nullptr) message_box("Unable to get KERNEL32.DLL handle.", shell_caption);
-    FARPROC entry = kernel == nullptr ? nullptr : GetProcAddress(kernel, "RegisterServiceProcess");
+    FARPROC entry = kernel == nullptr ? nullptr : find_entry(kernel);
     if (entry == nullptr) {
-        message_box("Unable to get \"RegisterServiceProcess\" from KERNEL32.DLL", shell_caption);
+        // The NT family has no service processes of this kind: the user
+        // learns it once, when ticking "Run as Service", not at each start.
+        if (!windows_is_nt())
+            message_box("Unable to get \"RegisterServiceProcess\" from KERNEL32.DLL", shell_caption);
         return nullptr;
     }
     register_service_process = reinterpret_cast<system_entry>(reinterpret_cast<void*>(entry));
     return call_register_service_process;
+}
+
+bool system_has_service_processes()
+{
+    HMODULE kernel = GetModuleHandleA("KERNEL32.DLL");
+    return kernel != nullptr && find_entry(kernel) != nullptr;
 }
