@@ -16,7 +16,7 @@
 //   reg-get / reg-delete      the AutoStart value VELMORA: under HKLM RunServices
 //                             on Windows 95/98, under HKCU Run on Windows NT
 //   replace-9x FROM TO        the Windows 95/98 file replace; prints "0" or
-//                             "-1 ERROR"
+//                             "failed ERROR"
 #include <windows.h>
 #include <shellapi.h>
 
@@ -207,7 +207,7 @@ int replace_9x(const char* from, const char* to)
         std::printf("0\n");
         return 0;
     }
-    std::printf("-1 %d\n", file_last_error());
+    std::printf("failed %d\n", file_last_error());
     return 1;
 }
 

@@ -24,4 +24,4 @@ check "9x replace over a file: new content, no copy left, a stale copy removed" 
 printf old >"$rdir/C.CFG"
 replace_9x missing.new C.CFG
 check "9x replace from a missing file: fails with error 2, the old file stays" \
-    eval 'drv_says "-1 2\n" && holds C.CFG old && gone C.CFG.old'
+    eval 'drv_says "failed 2\n" && holds C.CFG old && gone C.CFG.old'
