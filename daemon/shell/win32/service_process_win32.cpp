@@ -1,7 +1,6 @@
 #include <windows.h>
 
 #include "message_box.h"
-#include "service_process_win32.h"
 #include "startup.h"
 #include "windows_family.h"
 
@@ -17,18 +16,16 @@ std::uint32_t call_register_service_process(std::uint32_t process_id, std::uint3
     return register_service_process(process_id, type);
 }
 
-FARPROC find_entry(HMODULE kernel) { return GetProcAddress(kernel, "RegisterServiceProcess"); }
-
 } // namespace
 
 register_service_entry find_register_service_process()
 {
     HMODULE kernel = LoadLibraryA("KERNEL32.DLL");
     if (kernel == nullptr) message_box("Unable to get KERNEL32.DLL handle.", shell_caption);
-    FARPROC entry = kernel == nullptr ? nullptr : find_entry(kernel);
+    FARPROC entry = kernel == nullptr ? nullptr : GetProcAddress(kernel, "RegisterServiceProcess");
     if (entry == nullptr) {
         // The NT family has no service processes of this kind: the user
-        // learns it once, when ticking "Run as Service", not at each start.
+        // learns it once, when applying "Run as Service", not at each start.
         if (!windows_is_nt())
             message_box("Unable to get \"RegisterServiceProcess\" from KERNEL32.DLL", shell_caption);
         return nullptr;
@@ -37,8 +34,3 @@ register_service_entry find_register_service_process()
     return call_register_service_process;
 }
 
-bool system_has_service_processes()
-{
-    HMODULE kernel = GetModuleHandleA("KERNEL32.DLL");
-    return kernel != nullptr && find_entry(kernel) != nullptr;
-}
