@@ -15,6 +15,8 @@
 //   icon-present              whether the shell holds MAINDLG's icon (id 1)
 //   reg-get / reg-delete      the AutoStart value VELMORA: under HKLM RunServices
 //                             on Windows 95/98, under HKCU Run on Windows NT
+//   w-slots                   the ANSI import slots for CreateSemaphoreW,
+//                             GetModuleHandleW and LoadLibraryW; prints "ok"
 //   replace-9x FROM TO        the Windows 95/98 file replace; prints "0" or
 //                             "failed ERROR"
 #include <windows.h>
@@ -201,6 +203,26 @@ int reg_value(bool remove)
     return result == ERROR_SUCCESS ? 0 : 1;
 }
 
+// This program links the same import slots as Velmora's programs, so these
+// W calls land on the ANSI ones.
+int w_slots()
+{
+    HANDLE unnamed = CreateSemaphoreW(nullptr, 0, 1, nullptr);
+    const bool counts = unnamed != nullptr && ReleaseSemaphore(unnamed, 1, nullptr) &&
+                        WaitForSingleObject(unnamed, 0) == WAIT_OBJECT_0 && WaitForSingleObject(unnamed, 0) == WAIT_TIMEOUT;
+    HANDLE named = CreateSemaphoreW(nullptr, 1, 1, L"VelmoraSlotCheck");
+    HANDLE same = OpenSemaphoreA(SEMAPHORE_ALL_ACCESS, FALSE, "VelmoraSlotCheck");
+    const bool names = named != nullptr && same != nullptr;
+    const bool modules = GetModuleHandleW(L"KERNEL32.DLL") == GetModuleHandleA("KERNEL32.DLL") &&
+                         GetModuleHandleW(nullptr) == GetModuleHandleA(nullptr) &&
+                         LoadLibraryW(L"WSOCK32.DLL") == LoadLibraryA("WSOCK32.DLL") &&
+                         LoadLibraryW(L"NO-SUCH.DLL") == nullptr;
+    for (HANDLE h : {unnamed, named, same})
+        if (h != nullptr) CloseHandle(h);
+    std::printf("%s\n", counts && names && modules ? "ok" : "failed");
+    return counts && names && modules ? 0 : 1;
+}
+
 int replace_9x(const char* from, const char* to)
 {
     if (file_replace_by_renames(from, to) == 0) {
@@ -240,6 +262,7 @@ int main(int argc, char** argv)
     }
     if (command == "reg-get") return reg_value(false);
     if (command == "reg-delete") return reg_value(true);
+    if (command == "w-slots") return w_slots();
     if (command == "replace-9x" && argc == 4) return replace_9x(argv[2], argv[3]);
     return 2;
 }

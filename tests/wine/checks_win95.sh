@@ -26,6 +26,13 @@ replace_9x missing.new C.CFG
 check "9x replace from a missing file: fails with error 2, the old file stays" \
     eval 'drv_says "failed 2\n" && holds C.CFG old && gone C.CFG.old'
 
+# The W calls that Windows 95 only stubs go to ANSI import slots; the driver
+# links the same slots as the programs.
+drv w-slots
+check "CreateSemaphoreW, GetModuleHandleW, LoadLibraryW through the ANSI slots work" drv_says 'ok\n'
+check "WINDRIVER.EXE imports none of those W calls from KERNEL32" \
+    eval '! i686-w64-mingw32-objdump -p "$PROGRAMS/WINDRIVER.EXE" | grep -E "CreateSemaphoreW|GetModuleHandleW|LoadLibraryW" >&2'
+
 # "Run as Service" on the NT family (Wine's default version) cannot do what
 # it does on Windows 95: applying it says so once, in a box, and the flag is
 # saved all the same; applying it again says nothing. Windows 95 and 98 say
