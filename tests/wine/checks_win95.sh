@@ -1,3 +1,6 @@
+# What differs between Windows 95/98 and the NT family: the file replace,
+# the import slots for the W calls, and "Run as Service".
+
 # The file replace that Windows 95 and 98 fall back to, where MoveFileExA is
 # a stub: WINDRIVER.EXE calls it directly, since Wine always has the real
 # call. The name never holds a partial file, the old file comes back when
@@ -30,8 +33,8 @@ check "9x replace from a missing file: fails with error 2, the old file stays" \
 # links the same slots as the programs.
 drv w-slots
 check "CreateSemaphoreW, GetModuleHandleW, LoadLibraryW through the ANSI slots work" drv_says 'ok\n'
-check "WINDRIVER.EXE imports none of those W calls from KERNEL32" \
-    eval '! i686-w64-mingw32-objdump -p "$PROGRAMS/WINDRIVER.EXE" | grep -E "CreateSemaphoreW|GetModuleHandleW|LoadLibraryW" >&2'
+no_w_imports() { ! i686-w64-mingw32-objdump -p "$1" | grep -E "CreateSemaphoreW|GetModuleHandleW|LoadLibraryW" >&2; }
+check "WINDRIVER.EXE imports none of those W calls from KERNEL32" no_w_imports "$PROGRAMS/WINDRIVER.EXE"
 
 # "Run as Service" on the NT family (Wine's default version) cannot do what
 # it does on Windows 95: applying it says so once, in a box, and the flag is
