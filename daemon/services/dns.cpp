@@ -1,4 +1,7 @@
-#include "formats.h"
+#include "dns.h"
+
+#include <cstring>
+
 #include "service_handlers.h"
 
 // TCP port 53 does not speak DNS: it echoes.
@@ -12,4 +15,22 @@ void dns_udp_reply(const datagram& d)
     if (d.over_long || !dns_query_source_port(net_address_port(d.sender))) return;
     const int length = dns_build_answer(d.bytes, d.count);
     if (length > 0) net_send_to(d.listener, d.bytes, length, d.sender);
+}
+
+bool dns_query_source_port(std::uint16_t source_port)
+{
+    constexpr std::uint16_t dns_port = 53;
+    constexpr std::uint16_t first_unprivileged_port = 1024;
+    return source_port == dns_port || source_port >= first_unprivileged_port;
+}
+
+int dns_build_answer(unsigned char* buffer, int count)
+{
+    static const unsigned char record[dns_record_size] = {0x01, 0x78, 0x00, 0x00, 0x01, 0x00, 0x01, 0x00, 0x00,
+                                                          0x00, 0x00, 0x00, 0x04, 0x5A, 0x00, 0x00, 0x66};
+    if (count < dns_header_size) return 0;
+    buffer[2] |= 0x84;
+    buffer[7] = 0x01;
+    std::memcpy(buffer + count, record, dns_record_size);
+    return count + dns_record_size;
 }

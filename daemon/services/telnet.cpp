@@ -1,8 +1,9 @@
+#include "telnet.h"
+
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
 
-#include "formats.h"
 #include "service_handlers.h"
 
 namespace {
@@ -39,4 +40,53 @@ void telnet_tcp_session(void* connection)
         else if (out.count == 3) net_send(s, out.bytes, 3);
     }
     net_close(s);
+}
+
+namespace {
+
+constexpr unsigned char iac = 255, will = 251, wont = 252, do_ = 253, dont = 254, echo_option = 1;
+
+telnet_output answer(unsigned char verb, unsigned char option)
+{
+    return telnet_output{{iac, verb, option}, 3};
+}
+
+} // namespace
+
+telnet_output telnet_parse(telnet_session_state* session, unsigned char byte)
+{
+    switch (session->state) {
+    case telnet_state::data:
+        if (byte == iac) {
+            session->state = telnet_state::command;
+            return {};
+        }
+        if (session->echo_on && byte != 0) return telnet_output{{byte, 0, 0}, 1};
+        return {};
+    case telnet_state::command:
+        switch (byte) {
+        case will: session->state = telnet_state::will_option; break;
+        case wont:
+        case dont: session->state = telnet_state::refuse_option; break;
+        case do_: session->state = telnet_state::do_option; break;
+        case iac: session->state = telnet_state::data; break;
+        default: break; // waits for a byte from 251 to 255
+        }
+        return {};
+    case telnet_state::do_option:
+        session->state = telnet_state::data;
+        if (byte == echo_option) {
+            session->echo_on = true;
+            return answer(will, byte);
+        }
+        return answer(wont, byte);
+    case telnet_state::will_option:
+        session->state = telnet_state::data;
+        return answer(dont, byte);
+    case telnet_state::refuse_option:
+        session->state = telnet_state::data;
+        if (byte == echo_option) session->echo_on = false;
+        return answer(wont, byte);
+    }
+    return {};
 }

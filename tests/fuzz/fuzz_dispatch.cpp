@@ -8,7 +8,7 @@
 #include <cstring>
 #include <vector>
 
-#include "formats.h"
+#include "dns.h"
 #include "fuzz_check.h"
 #include "listener.h"
 #include "sockets.h"

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <vector>
 
-#include "formats.h"
+#include "dns.h"
 
 namespace {
 

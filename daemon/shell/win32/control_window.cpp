@@ -3,7 +3,6 @@
 // window through a dialog_host.
 #include "control_dialog.h"
 #include "resource.h"
-#include "selection.h"
 #include "shell_win32.h"
 #include "startup.h"
 #include "threads.h"
@@ -75,10 +74,10 @@ const dialog_host window_host = {check, is_checked, bring_up, minimize, hide, cl
 // will be an ordinary one there, and not again at each start. The choice
 // is saved all the same, for the settings file may go to a Windows 95
 // machine.
-void tell_when_service_is_unknown(UINT message, WPARAM first)
+void tell_when_service_is_unknown(const ServiceSelection& choice, UINT message, WPARAM first)
 {
     if (message != WM_COMMAND || LOWORD(first) != IDC_APPLY || !is_checked(IDC_RUN_AS_SERVICE) ||
-        selection.run_as_service != 0 || !windows_is_nt())
+        choice.run_as_service != 0 || !windows_is_nt())
         return;
     char text[512];
     if (LoadStringA(program_instance, IDS_NO_SERVICE_PROCESS, text, sizeof text) == 0) {
@@ -92,10 +91,21 @@ void tell_when_service_is_unknown(UINT message, WPARAM first)
 
 INT_PTR CALLBACK control_dialog_window_proc(HWND window, UINT message, WPARAM first, LPARAM second)
 {
+    // The dialog's own record comes with WM_INITDIALOG (CreateDialogParamA's
+    // last argument) and is kept in the window itself.
+    if (message == WM_INITDIALOG) {
+        SetLastError(0);
+        if (SetWindowLongA(window, DWL_USER, static_cast<LONG>(second)) == 0 && GetLastError() != 0)
+            note_failed_call("SetWindowLongA(DWL_USER)");
+    }
+    auto* choice = reinterpret_cast<ServiceSelection*>(GetWindowLongA(window, DWL_USER));
+    // Messages before WM_INITDIALOG (WM_SETFONT) are none of the dialog's
+    // business.
+    if (choice == nullptr) return FALSE;
     HWND outer = window_in_hand;
     window_in_hand = window;
-    tell_when_service_is_unknown(message, first);
-    const INT_PTR result = control_dialog_proc(window_host, message, first, second);
+    tell_when_service_is_unknown(*choice, message, first);
+    const INT_PTR result = control_dialog_proc(window_host, choice, message, first, second);
     window_in_hand = outer;
     return result;
 }
