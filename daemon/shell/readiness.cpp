@@ -41,13 +41,21 @@ void listener_summary(const velmora_run& run, char* serving, std::size_t serving
     if (failing_size > 0) failing[0] = '\0';
     const std::size_t jobs = started_jobs(run);
     // The jobs of one service stand next to each other, TCP before UDP.
-    for (std::size_t i = 0; i < jobs;) {
-        const service_row* service = run.jobs[i].service;
-        bool bound = true;
-        for (; i < jobs && run.jobs[i].service == service; ++i)
-            bound = bound && run.outcomes[i].state.load() == listener_bound;
-        if (bound) append_name(serving, serving_size, service->name);
-        else append_name(failing, failing_size, service->name);
+    for (std::size_t first = 0; first < jobs;) {
+        const service_row* service = run.jobs[first].service;
+        std::size_t end = first;
+        bool bound[2] = {false, false};
+        for (; end < jobs && run.jobs[end].service == service; ++end)
+            bound[(end - first) % 2] = run.outcomes[end].state.load() == listener_bound;
+        const std::size_t count = end - first;
+        char name[48];
+        if (count == 2 && bound[0] != bound[1])
+            std::snprintf(name, sizeof name, "%s (%s only)", service->name, bound[0] ? "TCP" : "UDP");
+        else
+            std::snprintf(name, sizeof name, "%s", service->name);
+        if (bound[0] || bound[1]) append_name(serving, serving_size, name);
+        else append_name(failing, failing_size, name);
+        first = end;
     }
 }
 

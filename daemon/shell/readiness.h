@@ -10,8 +10,9 @@
 // How long start-up waits for the listeners to bind or give up.
 inline constexpr unsigned readiness_wait_ms = 5000;
 
-// The services whose every listener has bound its port, separated by ", ",
-// and the ones of which some listener gave up (or has not bound yet).
+// The services of which a listener has bound its port, separated by ", "
+// ("echo (UDP only)" when one of its two has not), and the ones of which no
+// listener has.
 void listener_summary(const velmora_run& run, char* serving, std::size_t serving_size, char* failing,
                       std::size_t failing_size);
 

@@ -301,7 +301,8 @@ TEST(Startup, TellsAServiceManagerItIsReadyOnceThePortsAreBound)
 }
 
 // With every selected port taken, a Velmora under a service manager says
-// why and ends with status 1, and never claims to be ready.
+// why and ends with status 1, and never claims to be ready; with one of a
+// service's two ports free it is ready.
 TEST(Startup, UnderAServiceManagerNothingBoundEndsWithStatusOne)
 {
     velmora_run run = prepared({flag_daytime});
@@ -333,8 +334,14 @@ TEST(Startup, UnderAServiceManagerNothingBoundEndsWithStatusOne)
     EXPECT_EQ(told.find("READY=1"), std::string::npos) << told;
     EXPECT_EQ(told, "STATUS=No listener could start: daytime");
     EXPECT_EQ(count_of(program_errors(run), "No listener could start (daytime)"), 1) << program_errors(run);
+
+    // One of the two free is enough to be ready, and the status says which.
+    ::close(holders[0]);
+    program_start(&run, {.environment = {"NOTIFY_SOCKET=" + name}});
+    EXPECT_EQ(notification(manager, 10000), "READY=1\nSTATUS=Serving daytime (TCP only)") << program_errors(run);
+    EXPECT_EQ(program_stop(&run), 0);
     program_discard(&run);
-    for (int fd : holders) ::close(fd);
+    ::close(holders[1]);
     ::close(manager);
 }
 
