@@ -70,7 +70,7 @@ void run_tcp_listener(void* argument)
     if (row.before_listening != nullptr && !row.before_listening()) return;
     const net_socket listener = open_listener_socket(net_open_stream(), row.port);
     if (listener == net_invalid_socket) return;
-    if (net_listen(listener, tcp_listen_backlog) < 0) {
+    if (net_listen(listener, net_listen_backlog_most()) < 0) {
         show_socket_error("Socket Error Nr: %d", "VESK - listen(sock) failed");
         return;
     }
@@ -122,7 +122,8 @@ bool session_on_listener(thread_entry session, void* argument)
 }
 
 bool dispatch_receive(datagram_handler handler, net_socket listener, int received, int error,
-                      const net_address* sender, unsigned char* buffer, int* failures_in_a_row)
+                      const net_address* sender, unsigned char* buffer, int* failures_in_a_row,
+                      recent_datagrams* recent)
 {
     // A count beyond what was offered cannot be a whole datagram in the
     // buffer: it is handled as a cut one, so no handler reads past the buffer.
@@ -132,7 +133,7 @@ bool dispatch_receive(datagram_handler handler, net_socket listener, int receive
         return count_failure(failures_in_a_row) > 1;
     }
     *failures_in_a_row = 0;
-    handler({listener, sender, buffer, over_long ? udp_receive_offer : received, over_long});
+    handler({listener, sender, buffer, over_long ? udp_receive_offer : received, over_long, recent});
     return false;
 }
 
@@ -145,10 +146,12 @@ void run_udp_listener(void* argument)
     net_address sender{};
     sender.length = sizeof sender.bytes;
     int failures_in_a_row = 0;
+    recent_datagrams recent;
+    recent_datagrams_clear(&recent);
     for (;;) {
         const int received = net_recv_from(listener, buffer, udp_receive_offer, &sender);
         const int error = received < 0 ? net_last_error() : 0;
-        if (dispatch_receive(row.udp_reply, listener, received, error, &sender, buffer, &failures_in_a_row)) {
+        if (dispatch_receive(row.udp_reply, listener, received, error, &sender, buffer, &failures_in_a_row, &recent)) {
             clock_sleep_ms(failure_pause_ms);
         }
     }
