@@ -109,6 +109,42 @@ TEST_F(OutputChannel, AnUnreadOutputStopsNoListenerAndTheEndStaysQuick)
     EXPECT_EQ(sanitizer_reports(run), "");
 }
 
+// Port 53 shows a box before every connection, which without a desktop is
+// a line on standard error: a standard error that nobody reads must not
+// stop the port. The boxes are dropped and counted instead.
+TEST_F(OutputChannel, AnUnreadStandardErrorStopsNoListener)
+{
+    output_pipe err;
+    ASSERT_GE(err.read_end, 0);
+    ASSERT_EQ(::fcntl(err.read_end, F_SETPIPE_SZ, 4096), 4096);
+    velmora_setup setup;
+    setup.errors = {stream_kind::descriptor, err.write_end};
+    start(setup);
+    // The pipe holds some sixty boxes, the queue sixty-four more.
+    int served = 0;
+    for (int i = 0; i < 600 && served == i; ++i) {
+        const int fd = tcp_connect(53, 3000);
+        if (fd < 0) break;
+        served += tcp_send(fd, "x", 1, 3000) && tcp_read(fd, 1, 3000) == "x";
+        ::close(fd);
+    }
+    EXPECT_EQ(served, 600);
+    EXPECT_TRUE(daytime_served());
+
+    ASSERT_EQ(::fcntl(err.read_end, F_SETFL, O_NONBLOCK), 0);
+    std::string text = drain(err.read_end);
+    EXPECT_NE(text.find("TCP: "), std::string::npos);
+    const std::regex count_line(R"(\((\d+) messages were dropped: standard error was not read\)\n)");
+    std::smatch found;
+    for (int waited = 0; waited < 3000 && !std::regex_search(text, found, count_line); waited += 50) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        text += drain(err.read_end);
+    }
+    ASSERT_FALSE(found.empty()) << text.substr(text.size() > 400 ? text.size() - 400 : 0);
+    EXPECT_GT(std::stol(found[1].str()), 300);
+    stop_cleanly();
+}
+
 TEST_F(OutputChannel, ClosedStandardDescriptorsAreNotTakenBySockets)
 {
     velmora_setup setup;

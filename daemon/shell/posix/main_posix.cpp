@@ -11,6 +11,7 @@
 #include "clock.h"
 #include "console.h"
 #include "message_box.h"
+#include "output_lines.h"
 #include "shell_host.h"
 #include "startup.h"
 
@@ -32,7 +33,7 @@ void report_start(const char* settings_path, selection_file_kind settings, const
     char line[512];
     if (why == nullptr) std::snprintf(line, sizeof line, "Velmora: %s: running %s\n", settings_path, started);
     else std::snprintf(line, sizeof line, "Velmora: %s: nothing runs: %s\n", settings_path, why);
-    console_write_error(line);
+    output_error(line);
 }
 
 // Descriptors 0 to 2 that the caller left closed would be taken by the first
