@@ -51,7 +51,15 @@ int count_failure(int* failures_in_a_row)
     return *failures_in_a_row;
 }
 
-void start_session(const service_row& row, net_socket connection)
+// Connections closed because their session thread could not start (the
+// system's thread limit, or memory): the first is said at once, those that
+// follow are counted and their number said when a session starts again, as
+// dropped output lines are. One record per listener, on its stack.
+struct unstarted_sessions {
+    unsigned long closed = 0; // since the last session that started
+};
+
+void start_session(const service_row& row, net_socket connection, unstarted_sessions* unstarted)
 {
     output_line("Executing server thread for %d\n", static_cast<int>(connection));
     if (row.box_before_session) {
@@ -59,7 +67,17 @@ void start_session(const service_row& row, net_socket connection)
         global_text_copy(text, sizeof text);
         message_box(text, "TCP");
     }
-    if (!row.start_session(row.tcp_session, thread_argument(connection))) net_close(connection);
+    int error = 0;
+    if (row.start_session(row.tcp_session, thread_argument(connection), &error)) {
+        if (unstarted->closed > 1)
+            output_line("(%lu more connections closed: no server thread started)", unstarted->closed - 1);
+        unstarted->closed = 0;
+        return;
+    }
+    if (unstarted->closed == 0)
+        output_line("Server thread for %d cannot start (Error Nr: %d): closed", static_cast<int>(connection), error);
+    if (unstarted->closed < std::numeric_limits<unsigned long>::max()) ++unstarted->closed;
+    net_close(connection);
 }
 
 } // namespace
@@ -83,6 +101,7 @@ void run_tcp_listener(void* argument)
     int first = 0;
     int count = 0;
     int failures_in_a_row = 0;
+    unstarted_sessions unstarted;
     for (;;) {
         if (count == 0) {
             const net_socket connection = net_accept(listener);
@@ -104,18 +123,18 @@ void run_tcp_listener(void* argument)
         net_socket more;
         while (count < room && (more = net_accept_queued(listener)) != net_invalid_socket)
             taken[(first + count++) % accept_ahead] = more;
-        start_session(row, taken[first]);
+        start_session(row, taken[first], &unstarted);
         first = (first + 1) % accept_ahead;
         --count;
     }
 }
 
-bool session_on_own_thread(thread_entry session, void* argument)
+bool session_on_own_thread(thread_entry session, void* argument, int* error)
 {
-    return thread_run(session, argument, session_stack);
+    return thread_run(session, argument, session_stack, error);
 }
 
-bool session_on_listener(thread_entry session, void* argument)
+bool session_on_listener(thread_entry session, void* argument, int*)
 {
     session(argument);
     return true;

@@ -44,15 +44,16 @@ struct datagram {
 using datagram_handler = void (*)(const datagram& d);
 
 // How an accepted connection's session starts; true when it runs (or has
-// run), false when it could not start and the connection is to be closed.
-using session_start = bool (*)(thread_entry session, void* argument);
+// run), false when it could not start and the connection is to be closed,
+// with the system's error number in `error`.
+using session_start = bool (*)(thread_entry session, void* argument, int* error);
 // On a thread of its own, at once: a parked thread when one waits, else a
 // new one. Every open connection is served so, without limit.
-bool session_on_own_thread(thread_entry session, void* argument);
+bool session_on_own_thread(thread_entry session, void* argument, int* error);
 // On the listener's own thread, before the next accept: only for a session
 // that can never block (a short send into a just-accepted socket and a
 // close), which then costs no thread at all.
-bool session_on_listener(thread_entry session, void* argument);
+bool session_on_listener(thread_entry session, void* argument, int* error);
 
 // The listener threads: `row` is the service's row of the service table.
 // They return only when the listener gives up.

@@ -186,6 +186,58 @@ TEST_F(OutputChannel, ListenersThatCannotStartAreNamed)
     stop_cleanly();
 }
 
+// Under a thread limit that the listeners are within but their sessions
+// are not, a connection whose session thread cannot start is closed, and
+// that is said: the first at once, the rest counted once sessions start
+// again.
+TEST_F(OutputChannel, ConnectionsWithoutASessionThreadAreSaid)
+{
+    std::ofstream("/proc/sys/net/ipv4/ip_unprivileged_port_start") << 0;
+    velmora_setup setup;
+    setup.settings = settings_image(256, {1}); // echo alone
+    setup.user = 64124;
+    setup.thread_limit = 200;
+    start(setup, {7}, {7});
+    std::vector<int> held;
+    for (int i = 0; i < 500; ++i) {
+        const int fd = tcp_connect(7, 3000);
+        if (fd < 0) break;
+        tcp_send(fd, "x", 1, 3000);
+        held.push_back(fd);
+    }
+    ASSERT_EQ(held.size(), 500u);
+    int echoed = 0, closed_at_once = 0;
+    for (int fd : held) {
+        bool closed = false;
+        const std::string got = tcp_read(fd, 1, 3000, &closed);
+        echoed += got == "x";
+        closed_at_once += got.empty() && closed;
+    }
+    for (int fd : held) ::close(fd);
+    std::printf("echoed %d, closed at once %d\n", echoed, closed_at_once);
+    EXPECT_EQ(echoed + closed_at_once, 500);
+    ASSERT_GT(closed_at_once, 1) << "the limit did not bite";
+    // The sessions end; the next connection has a thread again.
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    const int fd = tcp_connect(7, 3000);
+    ASSERT_GE(fd, 0);
+    EXPECT_TRUE(tcp_send(fd, "y", 1, 3000));
+    EXPECT_EQ(tcp_read(fd, 1, 3000), "y");
+    ::close(fd);
+    const std::regex first(R"(Server thread for \d+ cannot start \(Error Nr: \d+\): closed\n)");
+    const std::regex count(R"(\((\d+) more connections closed: no server thread started\)\n)");
+    std::string output;
+    std::smatch found;
+    for (int waited = 0; waited < 3000 && !std::regex_search(output, found, count); waited += 50) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        output = program_output(run);
+    }
+    EXPECT_TRUE(std::regex_search(output, first)) << output.substr(output.size() > 400 ? output.size() - 400 : 0);
+    ASSERT_FALSE(found.empty());
+    EXPECT_EQ(std::stol(found[1].str()) + 1, closed_at_once);
+    stop_cleanly();
+}
+
 // Without an icon or dialog, one line says which file was read and what runs,
 // or why nothing does.
 TEST_F(OutputChannel, TheStartLineSaysWhatRunsOrWhyNothingDoes)
