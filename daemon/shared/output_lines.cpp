@@ -1,6 +1,5 @@
 #include "output_lines.h"
 
-#include <atomic>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -30,10 +29,9 @@ struct channel {
         char bytes[room];
         int length;
     };
-    // Guarded by `busy`: a copy of a few hundred bytes is all anyone waits
-    // for, so a spin lock does (and needs no thread library, which the
-    // Windows build's run-time lacks for std::mutex).
-    std::atomic_flag busy = ATOMIC_FLAG_INIT;
+    // Guarded by `guard`, which is made with `waiting` before the listeners
+    // start.
+    thread_lock* guard = nullptr;
     text queue[slots] = {};
     int first = 0;
     int count = 0;
@@ -62,19 +60,6 @@ output_channel output{.write = console_write_output,
 error_channel errors{.write = write_error,
                      .dropped_format = "(%lu messages were dropped: standard error was not read)\n"};
 
-template <typename C>
-void lock(C& c)
-{
-    while (c.busy.test_and_set(std::memory_order_acquire)) {
-    }
-}
-
-template <typename C>
-void unlock(C& c)
-{
-    c.busy.clear(std::memory_order_release);
-}
-
 // What the writer takes at once, joined into one write, on its own stack.
 template <typename C>
 constexpr int batch_of = 2048 / C::text_room;
@@ -90,7 +75,7 @@ void writer(void* raw)
         clock_sleep_ms(gather_ms);
         for (;;) {
             std::size_t length = 0;
-            lock(c);
+            thread_lock_take(c.guard);
             int taken = 0;
             while (taken < batch && c.count > 0) {
                 const auto& t = c.queue[c.first];
@@ -104,7 +89,7 @@ void writer(void* raw)
             // drops began, where the gap is.
             const unsigned long lost = c.count == 0 ? c.dropped : 0;
             if (c.count == 0) c.dropped = 0;
-            unlock(c);
+            thread_lock_release(c.guard);
             if (taken == 0 && lost == 0) break;
             if (length > 0) c.write(joined, length);
             if (lost > 0) {
@@ -122,6 +107,8 @@ void start(C& c)
     if (c.waiting != nullptr) return;
     thread_signal* signal = thread_signal_create();
     if (signal == nullptr) return;
+    if (c.guard == nullptr) c.guard = thread_lock_create();
+    if (c.guard == nullptr) return;
     c.waiting = signal;
     if (!thread_start(writer<C>, &c, thread_default_stack + 2048 * 2)) c.waiting = nullptr;
 }
@@ -135,7 +122,7 @@ void put(C& c, const typename C::text& t)
         c.write(t.bytes, static_cast<std::size_t>(t.length));
         return;
     }
-    lock(c);
+    thread_lock_take(c.guard);
     const int slots = static_cast<int>(std::size(c.queue));
     const bool queued = c.count < slots;
     // The writer empties the queue before it waits again: only the text
@@ -147,7 +134,7 @@ void put(C& c, const typename C::text& t)
     } else {
         ++c.dropped;
     }
-    unlock(c);
+    thread_lock_release(c.guard);
     if (wake) thread_signal_raise(c.waiting);
 }
 
