@@ -17,24 +17,34 @@ constexpr unsigned failure_pause_ms = 50;
 // Each listener formats its error texts in a buffer of its own, so that
 // boxes shown at the same moment never mix; the text is also kept as the
 // one the port-53 box shows.
-void show_socket_error(const char* format, const char* caption)
+void show_socket_error(const char* format, const char* caption, int error)
 {
     char text[128];
-    std::snprintf(text, sizeof text, format, net_last_error());
+    std::snprintf(text, sizeof text, format, error);
     shown_text_store(text);
     message_box(text, caption);
 }
 
-// Creates and binds a listener socket; shows the box and returns
-// net_invalid_socket on failure.
-net_socket open_listener_socket(net_socket socket, std::uint16_t port)
+listener_outcome bind_outcome(int error)
+{
+    if (error == net_error_address_in_use) return listener_outcome::port_in_use;
+    if (error == net_error_access_denied) return listener_outcome::port_denied;
+    return listener_outcome::bind_failed;
+}
+
+// Creates and binds a listener socket; tells the failure, shows the box and
+// returns net_invalid_socket on failure.
+net_socket open_listener_socket(listener_job* job, net_socket socket, std::uint16_t port)
 {
     if (socket == net_invalid_socket) {
+        listener_tell(job, listener_outcome::no_socket, net_last_error());
         message_box("socket() failed", "Error");
         return net_invalid_socket;
     }
     if (net_bind_any(socket, port) != 0) {
-        show_socket_error("Socket Error Nr: %d\nVESK already running ?", "VESK - bind(sock) failed");
+        const int error = net_last_error();
+        listener_tell(job, bind_outcome(error), error);
+        show_socket_error("Socket Error Nr: %d\nVESK already running ?", "VESK - bind(sock) failed", error);
         return net_invalid_socket;
     }
     return socket;
@@ -84,16 +94,47 @@ void start_session(const service_row& row, net_socket connection, unstarted_sess
 
 } // namespace
 
-void run_tcp_listener(void* job)
+void listener_tell(listener_job* job, listener_outcome outcome, int error)
 {
-    const service_row& row = *static_cast<const listener_job*>(job)->service;
-    if (row.before_listening != nullptr && !row.before_listening()) return;
-    const net_socket listener = open_listener_socket(net_open_stream(), row.port);
-    if (listener == net_invalid_socket) return;
-    if (net_listen(listener, net_listen_backlog_most()) < 0) {
-        show_socket_error("Socket Error Nr: %d", "VESK - listen(sock) failed");
+    listener_reports* reports = job->reports;
+    if (reports == nullptr) return;
+    thread_lock_take(reports->lock);
+    job->outcome = outcome;
+    job->error = error;
+    thread_lock_release(reports->lock);
+    thread_signal_raise(reports->told);
+}
+
+listener_outcome listener_told(const listener_job& job, int* error)
+{
+    if (job.reports == nullptr) {
+        *error = job.error;
+        return job.outcome;
+    }
+    thread_lock_take(job.reports->lock);
+    const listener_outcome outcome = job.outcome;
+    *error = job.error;
+    thread_lock_release(job.reports->lock);
+    return outcome;
+}
+
+void run_tcp_listener(void* raw)
+{
+    auto* job = static_cast<listener_job*>(raw);
+    const service_row& row = *job->service;
+    if (row.before_listening != nullptr && !row.before_listening()) {
+        listener_tell(job, listener_outcome::no_file, 0);
         return;
     }
+    const net_socket listener = open_listener_socket(job, net_open_stream(), row.port);
+    if (listener == net_invalid_socket) return;
+    if (net_listen(listener, net_listen_backlog_most()) < 0) {
+        const int error = net_last_error();
+        listener_tell(job, listener_outcome::listen_failed, error);
+        show_socket_error("Socket Error Nr: %d", "VESK - listen(sock) failed", error);
+        return;
+    }
+    listener_tell(job, listener_outcome::serving, 0);
     // Port 53 shows a box before each session: its connections wait in the
     // system's queue meanwhile, one at a time.
     const int room = row.box_before_session ? 1 : accept_ahead;
@@ -158,11 +199,13 @@ bool dispatch_receive(datagram_handler handler, net_socket listener, int receive
     return false;
 }
 
-void run_udp_listener(void* job)
+void run_udp_listener(void* raw)
 {
-    const service_row& row = *static_cast<const listener_job*>(job)->service;
-    const net_socket listener = open_listener_socket(net_open_datagram(), row.port);
+    auto* job = static_cast<listener_job*>(raw);
+    const service_row& row = *job->service;
+    const net_socket listener = open_listener_socket(job, net_open_datagram(), row.port);
     if (listener == net_invalid_socket) return;
+    listener_tell(job, listener_outcome::serving, 0);
     unsigned char buffer[udp_buffer_size];
     net_address sender{};
     sender.length = sizeof sender.bytes;

@@ -58,12 +58,43 @@ bool session_on_listener(thread_entry session, void* argument, int* error);
 
 struct service_row;
 
-// What a listener thread is handed: its service's row of the service table
-// and the options of the run. Both outlive every thread.
+// How a listener's start went: it tells start-up once, as soon as it
+// serves or has failed (before any box it shows for the failure).
+enum class listener_outcome {
+    pending,       // not told yet
+    serving,       // bound (and listening): serves from now on
+    no_thread,     // its thread could not start (start-up tells this one)
+    no_socket,     // the socket could not be made
+    port_in_use,   // bind: another socket holds the port
+    port_denied,   // bind: no permission for the port
+    bind_failed,   // bind: another failure
+    listen_failed, // listen failed
+    no_file,       // the service's file (the quote file) cannot be read
+};
+
+// Where the listeners of a run tell their outcomes: a job's outcome is
+// written and read under `lock`, and `told` is raised once per telling.
+struct listener_reports {
+    thread_lock* lock;
+    thread_signal* told;
+};
+
+// What a listener thread is handed: its service's row of the service table,
+// the options of the run and where it tells its outcome (nullptr: nobody
+// waits for it). All outlive every thread.
 struct listener_job {
     const service_row* service;
     const run_options* options;
+    listener_reports* reports;
+    bool udp;
+    listener_outcome outcome; // under reports->lock
+    int error;                // with a failure: the sockets or system error number
 };
+
+// Tells the outcome of the job's listener, once.
+void listener_tell(listener_job* job, listener_outcome outcome, int error);
+// The outcome told so far, and its error number.
+listener_outcome listener_told(const listener_job& job, int* error);
 
 // The listener threads, each started with its listener_job. They return
 // only when the listener gives up.

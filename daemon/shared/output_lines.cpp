@@ -52,9 +52,10 @@ void write_error(const char* bytes, std::size_t length)
 
 // Standard output: the "Executing server thread" lines, 64 KiB in all, as
 // much as a pipe holds. Standard error: boxes and the start report, fewer
-// and longer (a box may show a path of some 270 characters).
+// and longer (a box may show a path of some 270 characters, the report one
+// and the state of every service).
 using output_channel = channel<64, 1024>;
-using error_channel = channel<512, 64>;
+using error_channel = channel<1024, 64>;
 output_channel output{.write = console_write_output,
                       .dropped_format = "(%lu lines of output were dropped: standard output was not read)\n"};
 error_channel errors{.write = write_error,

@@ -17,6 +17,6 @@ void output_lines_start();
 // ended with a line feed); never blocks.
 [[gnu::format(printf, 1, 2)]] void output_line(const char* format, ...);
 
-// Queues a text for standard error (cut to 511 bytes, written as it is);
+// Queues a text for standard error (cut to 1023 bytes, written as it is);
 // never blocks.
 void output_error(const char* text);

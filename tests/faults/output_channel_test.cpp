@@ -3,7 +3,10 @@
 // the caller left closed, and a thread limit that lets only some listeners
 // start. None of them may stop a service or pass unsaid.
 #include <chrono>
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <fstream>
 #include <regex>
 #include <thread>
@@ -235,6 +238,48 @@ TEST_F(OutputChannel, ConnectionsWithoutASessionThreadAreSaid)
     EXPECT_TRUE(std::regex_search(output, first)) << output.substr(output.size() > 400 ? output.size() - 400 : 0);
     ASSERT_FALSE(found.empty());
     EXPECT_EQ(std::stol(found[1].str()) + 1, closed_at_once);
+    stop_cleanly();
+}
+
+// The start line is written once the listeners have tried their ports, and
+// says for every selected service whether it serves or what stopped it.
+TEST_F(OutputChannel, TheStartLineNamesWhatStoppedEachService)
+{
+    // TCP 7 and UDP 13 are taken, and there is no quote file.
+    const int tcp7 = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int udp13 = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_in any{};
+    any.sin_family = AF_INET;
+    any.sin_port = htons(7);
+    ASSERT_EQ(::bind(tcp7, reinterpret_cast<sockaddr*>(&any), sizeof any), 0);
+    ASSERT_EQ(::listen(tcp7, 1), 0);
+    any.sin_port = htons(13);
+    ASSERT_EQ(::bind(udp13, reinterpret_cast<sockaddr*>(&any), sizeof any), 0);
+    velmora_setup setup;
+    setup.quotes = std::nullopt;
+    ASSERT_TRUE(velmora_start(&run, setup));
+    ASSERT_TRUE(velmora_started(&run, 10000)) << velmora_errors(run);
+    EXPECT_NE(velmora_errors(run).find("Velmora: " + run.folder +
+                                       "/VELMORA.CFG: running echo (UDP only: TCP port 7 in use), discard, daytime "
+                                       "(TCP only: UDP port 13 in use), chargen, telnet, time, dns; not running: "
+                                       "quote (no quote file)\n"),
+              std::string::npos)
+        << velmora_errors(run);
+
+    // A second instance beside the first finds every port taken.
+    velmora_run second;
+    ASSERT_TRUE(velmora_start(&second, setup));
+    ASSERT_TRUE(velmora_started(&second, 10000)) << velmora_errors(second);
+    const std::string errors = velmora_errors(second);
+    velmora_discard(&second);
+    ::close(tcp7);
+    ::close(udp13);
+    EXPECT_NE(errors.find("/VELMORA.CFG: nothing runs: echo (TCP port 7 in use, UDP port 7 in use), discard (TCP port "
+                          "9 in use, UDP port 9 in use), daytime (TCP port 13 in use, UDP port 13 in use), quote (no "
+                          "quote file), chargen (TCP port 19 in use, UDP port 19 in use), telnet (TCP port 23 in use), "
+                          "time (TCP port 37 in use, UDP port 37 in use), dns (TCP port 53 in use, UDP port 53 in use)\n"),
+              std::string::npos)
+        << errors;
     stop_cleanly();
 }
 
