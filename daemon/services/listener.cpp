@@ -161,8 +161,12 @@ void run_tcp_listener(void* raw)
             count = 1;
         }
         // Before every session starts, the connections queued meanwhile are
-        // taken: the system's queue of 50 keeps its places free through a
-        // burst, and fewer connection attempts are dropped for a full queue.
+        // taken. With the largest backlog the system grants, a burst no
+        // longer needs this to keep places free, but it still pays: with 16
+        // clients connecting to daytime as fast as they can, the listener
+        // served 11,000 to 16,000 connections a second with it and 8,000 to
+        // 10,000 without, at about the same CPU time per connection (one
+        // poll more each, and fewer wakings).
         net_socket more;
         while (count < room && (more = net_accept_queued(listener)) != net_invalid_socket)
             taken[(first + count++) % accept_ahead] = more;
