@@ -174,10 +174,11 @@ END {
                show(t), show(d), (d > 0 ? sprintf("%.1f", t / d) : "-"), (d > 0 && t / d <= 20 ? "met" : "not met")
     }
     # Bursts beyond the listen backlog that used to be asked for (50).
+    shown_bursts = 0
     for (b = 1; b <= 3; b++) {
         m = (b == 1) ? "burst" : (b == 2 ? "burst-3000" : "burst-10000")
         if (!((m "-served", "velmora") in count)) continue
-        if (b == 1) print ""
+        if (shown_bursts++ == 0) print ""
         split(units[m "-served"], u, " ")
         printf "Velmora, %s connections at once: %s served, %s reset or refused, %s unserved, the last served after %s ms.\n", \
                u[2], show(median(m "-served", "velmora")), show(median(m "-reset", "velmora")), \
