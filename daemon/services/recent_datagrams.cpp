@@ -28,9 +28,11 @@ bool recent_datagrams_admit(recent_datagrams* table, const net_address* sender, 
     key = fnv1a(key, bytes, count);
     if (key == 0) key = 1; // 0 marks an empty slot
     recent_datagrams::slot& s = table->slots[key % recent_slots];
-    // Unsigned difference: right across the tick count's wrap.
-    const bool repeat = s.key == key && now_ms - s.seen_ms < recent_window_ms;
+    // Unsigned difference: right across the tick count's wrap. A repeat is
+    // not remembered as an answer: the sender is answered again a second
+    // after the last answer, however often it asked meanwhile.
+    if (s.key == key && now_ms - s.seen_ms < recent_window_ms) return false;
     s.key = key;
     s.seen_ms = now_ms;
-    return !repeat;
+    return true;
 }

@@ -9,10 +9,12 @@
 
 #include "sockets.h"
 
-// How long the same bytes from the same sender count as a repeat, and how
-// many (sender, bytes) pairs are remembered. A repeat seen within the
-// window renews it, so a reflector stays unanswered for as long as it
-// keeps sending. 128 slots of 8 bytes lie on the listener's stack.
+// How long after an answer the same bytes from the same sender count as a
+// repeat, and how many (sender, bytes) pairs are remembered. A reflector
+// only ever sends back what it got, so its exchange with the probe ends at
+// the first repeat; a client whose answer was lost and that asks again
+// is answered again once the second is over. 128 slots of 8 bytes lie on
+// the listener's stack.
 inline constexpr std::uint32_t recent_window_ms = 1000;
 inline constexpr int recent_slots = 128;
 
