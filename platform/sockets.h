@@ -49,6 +49,10 @@ int net_close(net_socket s);
 // Binds to any local address (0.0.0.0) and the given port; 0 or -1.
 int net_bind_any(net_socket s, std::uint16_t port);
 int net_listen(net_socket s, int backlog);
+// The largest listen backlog the system grants. A burst of connections
+// beyond the backlog is not refused but silently held back (the client
+// believes it is connected), so a listener asks for all there is.
+int net_listen_backlog_most();
 // Accepts a connection without asking for the peer's address.
 net_socket net_accept(net_socket s);
 // Accepts a connection that is already queued, without waiting: returns

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "autostart.h"
 #include "byte_order.h"
@@ -68,6 +69,20 @@ bool replace_settings_file(const char* path, const unsigned char* image, int* er
     return reason == 0 ? true : failed(error, reason);
 }
 
+// The package keeps the file in /etc/velmora, with a link beside the
+// program: a replacement through a temporary file must replace the file the
+// link leads to, not the link, and the lock belongs beside that file too. A
+// link that leads anywhere else is refused, so that a planted link cannot
+// turn a save into a write to some other file of the user who saves. 0, or
+// the reason.
+int settings_target(const char* path, file_target* target)
+{
+    if (!file_resolve_target(path, target)) return file_last_error();
+    if (target->is_link && target->folder != target->link_folder && target->folder != settings_link_folder)
+        return selection_file_link_outside;
+    return 0;
+}
+
 } // namespace
 
 std::uint32_t& selection_flag(ServiceSelection& record, int i)
@@ -130,15 +145,8 @@ bool write_selection_file(const char* path, const ServiceSelection& record, int*
     unsigned char image[selection_image_size];
     selection_to_image(versioned, image);
 
-    // The package keeps the file in /etc/velmora, with a link beside the
-    // program: a replacement through a temporary file must replace the file
-    // the link leads to, not the link. A link that leads anywhere else is
-    // refused, so that a planted link cannot turn a save into a write to
-    // some other file of the user who saves.
     file_target target;
-    if (!file_resolve_target(path, &target)) return failed(error, file_last_error());
-    if (target.is_link && target.folder != target.link_folder && target.folder != settings_link_folder)
-        return failed(error, selection_file_link_outside);
+    if (const int reason = settings_target(path, &target); reason != 0) return failed(error, reason);
     path = target.path.c_str();
 
     const int fd = file_open_existing(path, true);
@@ -209,9 +217,36 @@ selection_file_kind load_selection(ServiceSelection* record)
     return content.kind;
 }
 
+int selection_file_lock(const char* path, int* error)
+{
+    // Beside the file a link leads to; a link that is refused keeps its lock
+    // beside itself, and the write that follows says why it is refused.
+    file_target target;
+    if (settings_target(path, &target) == 0) path = target.path.c_str();
+    const std::string beside = std::string(path) + ".lock";
+    int lock = file_lock_take(beside.c_str(), true, selection_lock_wait_ms);
+    if (lock < 0 && !file_error_is_missing(file_last_error())) {
+        // No lock file can be made beside it: the settings file, when it is
+        // there, is overwritten in place and so keeps one identity to lock.
+        const int reason = file_last_error();
+        lock = file_lock_take(path, false, selection_lock_wait_ms);
+        if (lock < 0) *error = file_error_is_missing(file_last_error()) ? reason : file_last_error();
+    } else if (lock < 0) {
+        *error = file_last_error();
+    }
+    return lock;
+}
+
+void selection_file_unlock(int lock) { file_lock_release(lock); }
+
 bool save_selection(const ServiceSelection& record, int* error)
 {
-    if (!write_selection_file(settings_file_path(), record, error)) return false;
+    const char* path = settings_file_path();
+    const int lock = selection_file_lock(path, error);
+    if (lock < 0) return false;
+    const bool written = write_selection_file(path, record, error);
+    selection_file_unlock(lock);
+    if (!written) return false;
     update_autostart(record.auto_start != 0);
     return true;
 }

@@ -291,7 +291,7 @@ TEST(Startup, TellsAServiceManagerItIsReadyOnceThePortsAreBound)
     const std::string told = notification(manager, 10000);
     const std::set<int> tcp = well_known_tcp_ports();
     const std::set<int> udp = well_known_udp_ports();
-    EXPECT_EQ(told, "READY=1\nSTATUS=Serving echo, quote, time") << program_errors(run);
+    EXPECT_EQ(told, "READY=1\nSTATUS=running echo, quote, time") << program_errors(run);
     EXPECT_EQ(tcp, (std::set<int>{7, 17, 37}));
     EXPECT_EQ(udp, (std::set<int>{7, 37}));
     EXPECT_EQ(notification(manager, 300), "");
@@ -332,13 +332,14 @@ TEST(Startup, UnderAServiceManagerNothingBoundEndsWithStatusOne)
     EXPECT_EQ(program_wait(&run, 10000), 1) << program_errors(run);
     const std::string told = notification(manager, 100);
     EXPECT_EQ(told.find("READY=1"), std::string::npos) << told;
-    EXPECT_EQ(told, "STATUS=No listener could start: daytime");
-    EXPECT_EQ(count_of(program_errors(run), "No listener could start (daytime)"), 1) << program_errors(run);
+    EXPECT_EQ(told, "STATUS=nothing runs: daytime (TCP port 13 in use, UDP port 13 in use)");
+    EXPECT_EQ(count_of(program_errors(run), "No listener could start: ending with status 1"), 1) << program_errors(run);
 
     // One of the two free is enough to be ready, and the status says which.
     ::close(holders[0]);
     program_start(&run, {.environment = {"NOTIFY_SOCKET=" + name}});
-    EXPECT_EQ(notification(manager, 10000), "READY=1\nSTATUS=Serving daytime (TCP only)") << program_errors(run);
+    EXPECT_EQ(notification(manager, 10000), "READY=1\nSTATUS=running daytime (TCP only: UDP port 13 in use)")
+        << program_errors(run);
     EXPECT_EQ(program_stop(&run), 0);
     program_discard(&run);
     ::close(holders[1]);
