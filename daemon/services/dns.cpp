@@ -24,13 +24,64 @@ bool dns_query_source_port(std::uint16_t source_port)
     return source_port == dns_port || source_port >= first_unprivileged_port;
 }
 
+namespace {
+
+constexpr unsigned char answer_record[dns_record_size] = {0x01, 0x78, 0x00, 0x00, 0x01, 0x00, 0x01, 0x00, 0x00,
+                                                          0x00, 0x00, 0x00, 0x04, 0x5A, 0x00, 0x00, 0x66};
+
+int count_at(const unsigned char* buffer, int offset) { return buffer[offset] << 8 | buffer[offset + 1]; }
+
+// The offset just behind the name that starts at `at`, or -1 when the name
+// runs past `count` or uses a label type that does not exist. A name ends
+// with the root label or with a pointer to a name earlier in the message.
+int name_end(const unsigned char* buffer, int count, int at)
+{
+    constexpr int label_pointer = 0xC0;
+    while (at < count) {
+        const int length = buffer[at];
+        if (length == 0) return at + 1;
+        if ((length & label_pointer) == label_pointer) return at + 2 <= count ? at + 2 : -1;
+        if ((length & label_pointer) != 0) return -1;
+        at += 1 + length;
+    }
+    return -1;
+}
+
+} // namespace
+
+int dns_question_end(const unsigned char* buffer, int count)
+{
+    if (count < dns_header_size) return -1;
+    constexpr int type_and_class = 4;
+    int at = dns_header_size;
+    // Each question takes at least five bytes, so a count that the datagram
+    // cannot hold ends the walk within the datagram.
+    for (int questions = count_at(buffer, 4); questions > 0; --questions) {
+        at = name_end(buffer, count, at);
+        if (at < 0 || at + type_and_class > count) return -1;
+        at += type_and_class;
+    }
+    return at;
+}
+
 int dns_build_answer(unsigned char* buffer, int count)
 {
-    static const unsigned char record[dns_record_size] = {0x01, 0x78, 0x00, 0x00, 0x01, 0x00, 0x01, 0x00, 0x00,
-                                                          0x00, 0x00, 0x00, 0x04, 0x5A, 0x00, 0x00, 0x66};
     if (count < dns_header_size) return 0;
     buffer[2] |= 0x84;
+    // A query that carries more than its question (EDNS's OPT record, a
+    // cookie, records of any section) gets an answer of its header and
+    // question only: the record goes where a parser looks for the answer
+    // section, and an OPT record handed back would claim that this responder
+    // speaks EDNS. A question that cannot be walked leaves the query as it
+    // came, with the record behind it.
+    const int question_end = dns_question_end(buffer, count);
+    const bool carries_more = count_at(buffer, 8) != 0 || count_at(buffer, 10) != 0 || question_end < count;
+    if (question_end >= 0 && carries_more) {
+        static const unsigned char counts[6] = {0x00, 0x01, 0x00, 0x00, 0x00, 0x00}; // AN 1, NS 0, AR 0
+        std::memcpy(buffer + 6, counts, sizeof counts);
+        count = question_end;
+    }
     buffer[7] = 0x01;
-    std::memcpy(buffer + count, record, dns_record_size);
+    std::memcpy(buffer + count, answer_record, dns_record_size);
     return count + dns_record_size;
 }
