@@ -122,7 +122,8 @@ bool session_on_listener(thread_entry session, void* argument)
 }
 
 bool dispatch_receive(datagram_handler handler, net_socket listener, int received, int error,
-                      const net_address* sender, unsigned char* buffer, int* failures_in_a_row)
+                      const net_address* sender, unsigned char* buffer, int* failures_in_a_row,
+                      bool reply_from_listener)
 {
     // A count beyond what was offered cannot be a whole datagram in the
     // buffer: it is handled as a cut one, so no handler reads past the buffer.
@@ -132,7 +133,7 @@ bool dispatch_receive(datagram_handler handler, net_socket listener, int receive
         return count_failure(failures_in_a_row) > 1;
     }
     *failures_in_a_row = 0;
-    handler({listener, sender, buffer, over_long ? udp_receive_offer : received, over_long});
+    handler({listener, sender, buffer, over_long ? udp_receive_offer : received, over_long, reply_from_listener});
     return false;
 }
 

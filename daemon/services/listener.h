@@ -30,13 +30,15 @@ inline constexpr unsigned session_stack = thread_default_stack + stream_portion;
 // buffer of udp_buffer_size bytes that the handler may build its answer in.
 // `over_long` marks a datagram that did not fit the receive: the buffer then
 // holds its first 255 bytes. `listener` is the socket it arrived on, for a
-// service that answers from its own port.
+// service that answers from its own port; `reply_from_listener` says that
+// this run's replies of echo, chargen, daytime and time leave from it too.
 struct datagram {
     net_socket listener;
     const net_address* sender;
     unsigned char* bytes;
     int count;
     bool over_long;
+    bool reply_from_listener;
 };
 using datagram_handler = void (*)(const datagram& d);
 
@@ -60,7 +62,8 @@ void run_udp_listener(void* row);
 // datagram to the handler, or counts a failure. Returns true when the
 // listener should pause before the next receive, because failures persist.
 bool dispatch_receive(datagram_handler handler, net_socket listener, int received, int error,
-                      const net_address* sender, unsigned char* buffer, int* failures_in_a_row);
+                      const net_address* sender, unsigned char* buffer, int* failures_in_a_row,
+                      bool reply_from_listener = false);
 
 // A session thread's argument is its accepted socket.
 inline net_socket session_socket(void* argument) { return static_cast<net_socket>(thread_argument_value(argument)); }
