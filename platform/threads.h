@@ -42,6 +42,15 @@ thread_signal* thread_signal_create();
 void thread_signal_raise(thread_signal* signal);
 void thread_signal_wait(thread_signal* signal);
 
+// A lock around short work that threads share (a queued line, a text being
+// copied): the system's mutex or critical section, so that a waiting thread
+// sleeps instead of spinning. Created once and never destroyed; nullptr
+// when the system cannot make one.
+struct thread_lock;
+thread_lock* thread_lock_create();
+void thread_lock_take(thread_lock* lock);
+void thread_lock_release(thread_lock* lock);
+
 // Packs a socket or a small integer into the one argument and back.
 inline void* thread_argument(std::intptr_t value) { return reinterpret_cast<void*>(value); }
 inline std::intptr_t thread_argument_value(void* argument) { return reinterpret_cast<std::intptr_t>(argument); }

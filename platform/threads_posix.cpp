@@ -91,6 +91,25 @@ struct park_wake {
     pthread_cond_t condition;
 };
 
+struct thread_lock {
+    pthread_mutex_t mutex;
+};
+
+thread_lock* thread_lock_create()
+{
+    auto* lock = new (std::nothrow) thread_lock;
+    if (lock == nullptr) return nullptr;
+    if (pthread_mutex_init(&lock->mutex, nullptr) != 0) {
+        delete lock;
+        return nullptr;
+    }
+    return lock;
+}
+
+void thread_lock_take(thread_lock* lock) { pthread_mutex_lock(&lock->mutex); }
+
+void thread_lock_release(thread_lock* lock) { pthread_mutex_unlock(&lock->mutex); }
+
 void park_lock_enter() { pthread_mutex_lock(&park_lock); }
 
 void park_lock_leave() { pthread_mutex_unlock(&park_lock); }

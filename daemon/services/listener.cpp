@@ -7,7 +7,7 @@
 #include "message_box.h"
 #include "output_lines.h"
 #include "service_table.h"
-#include "global_text.h"
+#include "shown_text.h"
 
 namespace {
 
@@ -15,11 +15,13 @@ constexpr unsigned resource_pause_ms = 100;
 constexpr unsigned failure_pause_ms = 50;
 
 // Each listener formats its error texts in a buffer of its own, so that
-// boxes shown at the same moment never mix.
+// boxes shown at the same moment never mix; the text is also kept as the
+// one the port-53 box shows.
 void show_socket_error(const char* format, const char* caption)
 {
     char text[128];
     std::snprintf(text, sizeof text, format, net_last_error());
+    shown_text_store(text);
     message_box(text, caption);
 }
 
@@ -55,8 +57,8 @@ void start_session(const service_row& row, net_socket connection)
 {
     output_line("Executing server thread for %d\n", static_cast<int>(connection));
     if (row.box_before_session) {
-        char text[global_text_size];
-        global_text_copy(text, sizeof text);
+        char text[shown_text_size];
+        shown_text_copy(text, sizeof text);
         message_box(text, "TCP");
     }
     if (!row.start_session(row.tcp_session, thread_argument(connection))) net_close(connection);
@@ -64,9 +66,9 @@ void start_session(const service_row& row, net_socket connection)
 
 } // namespace
 
-void run_tcp_listener(void* argument)
+void run_tcp_listener(void* job)
 {
-    const service_row& row = *static_cast<const service_row*>(argument);
+    const service_row& row = *static_cast<const listener_job*>(job)->service;
     if (row.before_listening != nullptr && !row.before_listening()) return;
     const net_socket listener = open_listener_socket(net_open_stream(), row.port);
     if (listener == net_invalid_socket) return;
@@ -137,9 +139,9 @@ bool dispatch_receive(datagram_handler handler, net_socket listener, int receive
     return false;
 }
 
-void run_udp_listener(void* argument)
+void run_udp_listener(void* job)
 {
-    const service_row& row = *static_cast<const service_row*>(argument);
+    const service_row& row = *static_cast<const listener_job*>(job)->service;
     const net_socket listener = open_listener_socket(net_open_datagram(), row.port);
     if (listener == net_invalid_socket) return;
     unsigned char buffer[udp_buffer_size];

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "run_options.h"
 #include "sockets.h"
 #include "threads.h"
 
@@ -53,10 +54,19 @@ bool session_on_own_thread(thread_entry session, void* argument);
 // close), which then costs no thread at all.
 bool session_on_listener(thread_entry session, void* argument);
 
-// The listener threads: `row` is the service's row of the service table.
-// They return only when the listener gives up.
-void run_tcp_listener(void* row);
-void run_udp_listener(void* row);
+struct service_row;
+
+// What a listener thread is handed: its service's row of the service table
+// and the options of the run. Both outlive every thread.
+struct listener_job {
+    const service_row* service;
+    const run_options* options;
+};
+
+// The listener threads, each started with its listener_job. They return
+// only when the listener gives up.
+void run_tcp_listener(void* job);
+void run_udp_listener(void* job);
 
 // What the UDP listener does with the result of one receive: hands a
 // datagram to the handler, or counts a failure. Returns true when the

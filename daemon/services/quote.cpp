@@ -4,7 +4,7 @@
 
 #include "clock.h"
 #include "files.h"
-#include "global_text.h"
+#include "shown_text.h"
 #include "message_box.h"
 #include "program_files.h"
 #include "random_generator.h"
@@ -18,10 +18,9 @@ quote_table quotes;
 // Loads VESK.TXT from beside the executable; false when it cannot be opened.
 bool read_quote_file()
 {
-    // Built in a buffer of its own: other threads use the shared one now.
-    char path[global_text_size];
+    char path[shown_text_size];
     path_beside_program("VESK.TXT", path, sizeof path);
-    global_text_store(path);
+    shown_text_store(path);
     const int fd = file_open_read(path);
     if (fd < 0) return false;
     quote_begin(&quotes);

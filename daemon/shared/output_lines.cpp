@@ -1,6 +1,5 @@
 #include "output_lines.h"
 
-#include <atomic>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -26,24 +25,15 @@ struct queued_line {
     int length;
 };
 
-// Guarded by `busy`: a copy of 64 bytes is all anyone waits for, so a spin
-// lock does (and needs no thread library, which the Windows build's run-time
-// lacks for std::mutex).
-std::atomic_flag busy = ATOMIC_FLAG_INIT;
+// Guarded by `guard`, which is made with `waiting` before the listeners
+// start.
+thread_lock* guard = nullptr;
 queued_line queue[queue_lines];
 int first = 0;
 int count = 0;
 unsigned long dropped = 0;
 
 thread_signal* waiting = nullptr; // set once, before the listeners start
-
-void lock()
-{
-    while (busy.test_and_set(std::memory_order_acquire)) {
-    }
-}
-
-void unlock() { busy.clear(std::memory_order_release); }
 
 void write_dropped(unsigned long lines)
 {
@@ -60,7 +50,7 @@ void writer(void*)
         thread_signal_wait(waiting);
         clock_sleep_ms(gather_ms);
         for (;;) {
-            lock();
+            thread_lock_take(guard);
             int taken = 0;
             while (taken < batch_lines && count > 0) {
                 batch[taken++] = queue[first];
@@ -71,7 +61,7 @@ void writer(void*)
             // drops began, where the gap is.
             const unsigned long lost = count == 0 ? dropped : 0;
             if (count == 0) dropped = 0;
-            unlock();
+            thread_lock_release(guard);
             if (taken == 0 && lost == 0) break;
             char joined[batch_lines * line_room];
             std::size_t length = 0;
@@ -92,6 +82,8 @@ void output_lines_start()
     if (waiting != nullptr) return;
     thread_signal* signal = thread_signal_create();
     if (signal == nullptr) return;
+    if (guard == nullptr) guard = thread_lock_create();
+    if (guard == nullptr) return;
     waiting = signal;
     if (!thread_start(writer, nullptr, thread_default_stack + sizeof(queued_line) * batch_lines * 2)) waiting = nullptr;
 }
@@ -111,7 +103,7 @@ void output_line(const char* format, ...)
         console_write_output(line.text, static_cast<std::size_t>(line.length));
         return;
     }
-    lock();
+    thread_lock_take(guard);
     const bool queued = count < queue_lines;
     // The writer empties the queue before it waits again: only the line
     // that finds it empty needs to wake it.
@@ -122,6 +114,6 @@ void output_line(const char* format, ...)
     } else {
         ++dropped;
     }
-    unlock();
+    thread_lock_release(guard);
     if (wake) thread_signal_raise(waiting);
 }

@@ -4,7 +4,20 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "selection.h"
+#include "listener.h"
+#include "run_options.h"
+#include "service_table.h"
+#include "settings_file.h"
+
+// The one record of a run, built at start-up and read by everything after:
+// the choice of services, the options, and the job that each listener
+// thread is handed (its row and the options). It lives as long as the
+// process.
+struct velmora_run {
+    ServiceSelection selection;
+    run_options options;
+    listener_job jobs[2 * service_count];
+};
 
 // "WAIT" anywhere in the arguments, case-sensitive, asks for the pause that
 // lets an ending instance release its ports.
@@ -12,12 +25,12 @@ bool command_line_waits(const char* arguments);
 inline constexpr unsigned restart_wait_ms = 5000;
 inline constexpr unsigned startup_pause_ms = 300;
 
-// Starts the listener threads of the selected services in the fixed order,
-// the TCP listener of a service before its UDP listener. A listener thread
-// that cannot be started is shown in a box that names it. Writes into
-// `started` the names of the services whose listeners all run, separated by
-// ", " (empty when none does).
-void start_selected_listeners(char* started, std::size_t started_size);
+// Starts the listener threads of the services that `run` selects, in the
+// fixed order, the TCP listener of a service before its UDP listener, each
+// with its job in `run`. A listener thread that cannot be started is shown
+// in a box that names it. Writes into `started` the names of the services
+// whose listeners all run, separated by ", " (empty when none does).
+void start_selected_listeners(velmora_run* run, char* started, std::size_t started_size);
 
 // RegisterServiceProcess: (process id, type) -> 0 on failure.
 using register_service_entry = std::uint32_t (*)(std::uint32_t process_id, std::uint32_t type);
@@ -30,7 +43,7 @@ register_service_entry find_register_service_process();
 
 // Registers the process when the selection asks for it (start-up), or
 // unregisters it (end), showing the shell's box when the call fails.
-void register_as_service(register_service_entry entry);
+void register_as_service(const ServiceSelection& selection, register_service_entry entry);
 void unregister_as_service(register_service_entry entry);
 
 // The caption of the shell's own boxes.
@@ -50,6 +63,7 @@ struct startup_host {
 // The start-up steps from the first pause to the running listeners: the
 // executable check, the pause that "WAIT" asks for, the sockets interface,
 // the selection, the service-process registration and the listeners.
-// Returns false when the program must end with status -1; `entry` receives
-// the registration entry for the end sequence.
-bool start_services(const char* arguments, const startup_host& host, register_service_entry* entry);
+// Fills `run`, which must outlive every thread. Returns false when the
+// program must end with status -1; `entry` receives the registration entry
+// for the end sequence.
+bool start_services(const char* arguments, const startup_host& host, velmora_run* run, register_service_entry* entry);

@@ -12,7 +12,7 @@
 
 #include "control_dialog.h"
 #include "fake_host.h"
-#include "selection.h"
+#include "settings_file.h"
 #include "settings_image.h"
 #include "test_files.h"
 
@@ -71,14 +71,14 @@ protected:
     void SetUp() override
     {
         reset_fake_host();
-        selection = ServiceSelection{};
+        host_choice = ServiceSelection{};
         ::unlink(cfg_path().c_str());
     }
     void TearDown() override { ::unlink(cfg_path().c_str()); }
 
     static std::intptr_t send(unsigned message, std::uintptr_t first = 0, std::intptr_t second = 0)
     {
-        return control_dialog_proc(fake_host, message, first, second);
+        return control_dialog_proc(fake_host, &host_choice, message, first, second);
     }
     static void tick(const std::vector<std::uint32_t>& states)
     {
@@ -88,7 +88,7 @@ protected:
 
 TEST_F(DialogProc, InitialisationSetsTheTenBoxesFromTheRecordInPairOrder)
 {
-    selection = marked_record();
+    host_choice = marked_record();
     EXPECT_EQ(send(dialog_message_init), 1);
     EXPECT_EQ(host_calls, checks_of(marked_states));
 }
@@ -97,7 +97,7 @@ TEST_F(DialogProc, ApplyReadsTheBoxesSavesRestartsAndQuits)
 {
     const std::vector<std::uint32_t> ticked = {0, 1, 0, 1, 0, 0, 1, 0, 1, 1};
     tick(ticked);
-    selection = marked_record();
+    host_choice = marked_record();
     EXPECT_EQ(send(dialog_message_command, id_apply), 0);
     EXPECT_EQ(host_calls, joined(reads_in_pair_order(), {"autostart 1", "new_instance", "post_quit 0"}));
     EXPECT_EQ(read_bytes(cfg_path()), settings_image(256, ticked));
@@ -126,13 +126,13 @@ TEST_F(DialogProc, ApplyOverwritesOnlyTheFirst44BytesOfALongerFile)
 // write the loaded record back: the disabled DNS box relies on it.
 TEST_F(DialogProc, ApplyRightAfterInitialisationWritesTheLoadedRecordBack)
 {
-    selection = marked_record();
+    host_choice = marked_record();
     send(dialog_message_init);
-    selection = ServiceSelection{};
+    host_choice = ServiceSelection{};
     send(dialog_message_command, id_apply);
     EXPECT_EQ(read_bytes(cfg_path()), settings_image(256, {1, 0, 1, 0, 1, 1, 0, 1, 0, 1}));
-    EXPECT_EQ(selection.dns_on, 1u);
-    EXPECT_EQ(selection.format_version, 256u);
+    EXPECT_EQ(host_choice.dns_on, 1u);
+    EXPECT_EQ(host_choice.format_version, 256u);
 }
 
 TEST_F(DialogProc, FailedRestartSavesShowsTheBoxAndKeepsRunning)
@@ -169,7 +169,7 @@ TEST_F(DialogProc, UnsavableFileShowsWhyAndKeepsThisInstanceAndItsChoice)
     for (const unsavable& c : cases) {
         SCOPED_TRACE(c.kind);
         reset_fake_host();
-        selection = marked_record();
+        host_choice = marked_record();
         ASSERT_EQ(c.make(path.c_str()), 0);
         tick({0, 1, 0, 1, 0, 0, 1, 0, 1, 0});
         testing::internal::CaptureStderr();
@@ -196,7 +196,7 @@ TEST_F(DialogProc, StopClosesThenPostsQuitWithoutSaving)
 TEST_F(DialogProc, DiscardResetsTheBoxesFromTheRecordThenMinimisesAndSoHides)
 {
     host_minimize_sends_size = true;
-    selection = marked_record();
+    host_choice = marked_record();
     tick({0, 1, 0, 1, 0, 0, 1, 0, 1, 0});
     EXPECT_EQ(send(dialog_message_command, id_discard_changes), 0);
     EXPECT_EQ(host_calls, joined(checks_of(marked_states), {"minimize", "hide"}));

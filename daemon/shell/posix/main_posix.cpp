@@ -121,9 +121,16 @@ int main(int argc, char** argv)
 
     message_box("Velmora Version 1.0\nCopyright (C) Velmora developers\nStarting Service Threads", shell_caption);
     register_service_entry entry = nullptr;
-    if (!start_services(joined_arguments(argc, argv).c_str(), {clock_sleep_ms, show_sockets_error, report_start}, &entry)) return -1;
+    // The record of this run: main never returns once the listeners run (it
+    // ends the process with _exit), so its stack holds the record for them.
+    velmora_run run{};
+    if (!start_services(joined_arguments(argc, argv).c_str(), {clock_sleep_ms, show_sockets_error, report_start},
+                        &run, &entry))
+        return -1;
 
-    const int status = run_shell(ending);
+    // The dialog keeps a choice of its own, which Apply replaces once saved.
+    ServiceSelection choice = run.selection;
+    const int status = run_shell(ending, &choice);
 
     unregister_as_service(entry);
     std::fflush(stdout);

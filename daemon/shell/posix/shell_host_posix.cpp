@@ -19,10 +19,10 @@ int wait_for_ending(const sigset_t& ending)
 
 } // namespace
 
-int run_shell(const sigset_t& ending)
+int run_shell(const sigset_t& ending, ServiceSelection* choice)
 {
     if (console_possible()) {
-        const int result = run_console_shell(ending);
+        const int result = run_console_shell(ending, choice);
         if (result >= 0) return result;
     }
     return wait_for_ending(ending);

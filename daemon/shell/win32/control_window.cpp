@@ -70,9 +70,20 @@ const dialog_host window_host = {check, is_checked, bring_up, minimize, hide, cl
 
 INT_PTR CALLBACK control_dialog_window_proc(HWND window, UINT message, WPARAM first, LPARAM second)
 {
+    // The dialog's own record comes with WM_INITDIALOG (CreateDialogParamA's
+    // last argument) and is kept in the window itself.
+    if (message == WM_INITDIALOG) {
+        SetLastError(0);
+        if (SetWindowLongA(window, DWL_USER, static_cast<LONG>(second)) == 0 && GetLastError() != 0)
+            note_failed_call("SetWindowLongA(DWL_USER)");
+    }
+    auto* choice = reinterpret_cast<ServiceSelection*>(GetWindowLongA(window, DWL_USER));
+    // Messages before WM_INITDIALOG (WM_SETFONT) are none of the dialog's
+    // business.
+    if (choice == nullptr) return FALSE;
     HWND outer = window_in_hand;
     window_in_hand = window;
-    const INT_PTR result = control_dialog_proc(window_host, message, first, second);
+    const INT_PTR result = control_dialog_proc(window_host, choice, message, first, second);
     window_in_hand = outer;
     return result;
 }

@@ -1,13 +1,20 @@
-#include "selection_file.h"
+#include "settings_file.h"
 
 #include <cstdio>
 #include <cstring>
 #include <string>
 
+#include "autostart.h"
 #include "byte_order.h"
 #include "files.h"
+#include "program_files.h"
+#include "service_table.h"
+#include "shown_text.h"
 
 namespace {
+
+const char* const option_names[selection_option_count] = {"run-as-service", "autostart"};
+static_assert(service_count + selection_option_count == selection_flag_count);
 
 bool failed(int* error, int reason)
 {
@@ -67,6 +74,59 @@ bool replace_whole_file(const char* path, const unsigned char* image, int* error
 }
 
 } // namespace
+
+std::uint32_t& selection_flag(ServiceSelection& record, int i)
+{
+    std::uint32_t* words[selection_flag_count] = {
+        &record.echo_on,  &record.discard_on, &record.daytime_on, &record.quote_on,       &record.chargen_on,
+        &record.telnet_on, &record.time_on,   &record.dns_on,     &record.run_as_service, &record.auto_start,
+    };
+    return *words[i];
+}
+
+std::uint32_t selection_flag(const ServiceSelection& record, int i)
+{
+    ServiceSelection copy = record;
+    return selection_flag(copy, i);
+}
+
+const char* selection_flag_name(int i)
+{
+    for (const service_row& row : service_table)
+        if (row.selection_flag == i) return row.name;
+    return i >= service_count && i < selection_flag_count ? option_names[i - service_count] : "";
+}
+
+void selection_flag_names(char* out, std::size_t out_size)
+{
+    if (out_size == 0) return;
+    out[0] = '\0';
+    for (int i = 0; i < selection_flag_count; ++i) {
+        const std::size_t used = std::strlen(out);
+        std::snprintf(out + used, out_size - used, "%s%s", i > 0 ? " " : "", selection_flag_name(i));
+    }
+}
+
+void selection_to_image(const ServiceSelection& record, unsigned char out[selection_image_size])
+{
+    write_le32(out, record.format_version);
+    for (int i = 0; i < selection_flag_count; ++i) write_le32(out + 4 + 4 * i, selection_flag(record, i));
+}
+
+bool selection_from_image(const unsigned char* image, std::size_t size, ServiceSelection* record)
+{
+    if (size < selection_image_size || read_le32(image) != selection_format_version) return false;
+    record->format_version = read_le32(image);
+    for (int i = 0; i < selection_flag_count; ++i) selection_flag(*record, i) = read_le32(image + 4 + 4 * i);
+    return true;
+}
+
+const char* settings_file_path()
+{
+    static char path[shown_text_size];
+    path_beside_program("VELMORA.CFG", path, sizeof path);
+    return path;
+}
 
 bool write_selection_file(const char* path, const ServiceSelection& record, int* error)
 {
@@ -134,6 +194,20 @@ selection_file_content read_selection_file(const char* path)
         content.version = read_le32(image);
     }
     return content;
+}
+
+selection_file_kind load_selection(ServiceSelection* record)
+{
+    const selection_file_content content = read_selection_file(settings_file_path());
+    if (content.kind == selection_file_kind::whole) *record = content.record;
+    return content.kind;
+}
+
+bool save_selection(const ServiceSelection& record, int* error)
+{
+    if (!write_selection_file(settings_file_path(), record, error)) return false;
+    update_autostart(record.auto_start != 0);
+    return true;
 }
 
 void selection_file_error_text(int error, char* out, std::size_t out_size)
