@@ -25,15 +25,18 @@ void show_socket_error(const char* format, const char* caption)
     message_box(text, caption);
 }
 
-// Creates and binds a listener socket; shows the box and returns
+// Creates a socket of the job's address family and binds it to the job's
+// address and the service's port; shows the box and returns
 // net_invalid_socket on failure.
-net_socket open_listener_socket(net_socket socket, std::uint16_t port)
+net_socket open_listener_socket(const listener_job& job, bool stream)
 {
+    const listen_address& local = *job.local;
+    const net_socket socket = stream ? net_open_stream_for(&local.address) : net_open_datagram_for(&local.address);
     if (socket == net_invalid_socket) {
         message_box("socket() failed", "Error");
         return net_invalid_socket;
     }
-    if (net_bind_any(socket, port) != 0) {
+    if (net_bind_to(socket, &local.address, job.service->port, local.both_families) != 0) {
         show_socket_error("Socket Error Nr: %d\nVESK already running ?", "VESK - bind(sock) failed");
         return net_invalid_socket;
     }
@@ -66,11 +69,12 @@ void start_session(const service_row& row, net_socket connection)
 
 } // namespace
 
-void run_tcp_listener(void* job)
+void run_tcp_listener(void* argument)
 {
-    const service_row& row = *static_cast<const listener_job*>(job)->service;
+    const listener_job& job = *static_cast<const listener_job*>(argument);
+    const service_row& row = *job.service;
     if (row.before_listening != nullptr && !row.before_listening()) return;
-    const net_socket listener = open_listener_socket(net_open_stream(), row.port);
+    const net_socket listener = open_listener_socket(job, true);
     if (listener == net_invalid_socket) return;
     if (net_listen(listener, tcp_listen_backlog) < 0) {
         show_socket_error("Socket Error Nr: %d", "VESK - listen(sock) failed");
@@ -139,10 +143,12 @@ bool dispatch_receive(datagram_handler handler, net_socket listener, int receive
     return false;
 }
 
-void run_udp_listener(void* job)
+void run_udp_listener(void* argument)
 {
-    const service_row& row = *static_cast<const listener_job*>(job)->service;
-    const net_socket listener = open_listener_socket(net_open_datagram(), row.port);
+    const listener_job& job = *static_cast<const listener_job*>(argument);
+    const service_row& row = *job.service;
+    const bool reply_from_listener = job.options->udp_reply == udp_reply_port::service;
+    const net_socket listener = open_listener_socket(job, false);
     if (listener == net_invalid_socket) return;
     unsigned char buffer[udp_buffer_size];
     net_address sender{};
@@ -151,7 +157,8 @@ void run_udp_listener(void* job)
     for (;;) {
         const int received = net_recv_from(listener, buffer, udp_receive_offer, &sender);
         const int error = received < 0 ? net_last_error() : 0;
-        if (dispatch_receive(row.udp_reply, listener, received, error, &sender, buffer, &failures_in_a_row)) {
+        if (dispatch_receive(row.udp_reply, listener, received, error, &sender, buffer, &failures_in_a_row,
+                             reply_from_listener)) {
             clock_sleep_ms(failure_pause_ms);
         }
     }

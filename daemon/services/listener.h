@@ -56,11 +56,13 @@ bool session_on_listener(thread_entry session, void* argument);
 
 struct service_row;
 
-// What a listener thread is handed: its service's row of the service table
-// and the options of the run. Both outlive every thread.
+// What a listener thread is handed: its service's row of the service table,
+// the options of the run and the one of their addresses that it binds. All
+// outlive every thread.
 struct listener_job {
     const service_row* service;
     const run_options* options;
+    const listen_address* local;
 };
 
 // The listener threads, each started with its listener_job. They return

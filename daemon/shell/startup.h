@@ -16,7 +16,7 @@
 struct velmora_run {
     ServiceSelection selection;
     run_options options;
-    listener_job jobs[2 * service_count];
+    listener_job jobs[2 * service_count * listen_address_limit];
 };
 
 // "WAIT" anywhere in the arguments, case-sensitive, asks for the pause that
@@ -54,15 +54,19 @@ inline constexpr const char* shell_caption = "Velmora V1.0";
 // Where there is no icon or dialog to show the state, `report` (may be
 // nullptr) is told which settings file was read, what it held, and which
 // services run.
+// `note` (may be nullptr) takes a line about how the host serves, such as
+// the lack of IPv6, where no box is the right place for it.
 struct startup_host {
     void (*pause)(unsigned milliseconds);
     void (*show_sockets_error)(int code);
     void (*report)(const char* settings_path, selection_file_kind kind, const char* started);
+    void (*note)(const char* line);
 };
 
 // The start-up steps from the first pause to the running listeners: the
-// executable check, the pause that "WAIT" asks for, the sockets interface,
-// the selection, the service-process registration and the listeners.
+// command line, the executable check, the pause that "WAIT" asks for, the
+// sockets interface, the listen addresses, the selection, the
+// service-process registration and the listeners.
 // Fills `run`, which must outlive every thread. Returns false when the
 // program must end with status -1; `entry` receives the registration entry
 // for the end sequence.

@@ -124,7 +124,7 @@ int main(int argc, char** argv)
     // The record of this run: main never returns once the listeners run (it
     // ends the process with _exit), so its stack holds the record for them.
     velmora_run run{};
-    if (!start_services(joined_arguments(argc, argv).c_str(), {clock_sleep_ms, show_sockets_error, report_start},
+    if (!start_services(joined_arguments(argc, argv).c_str(), {clock_sleep_ms, show_sockets_error, report_start, console_write_error},
                         &run, &entry))
         return -1;
 
