@@ -144,6 +144,7 @@ protected:
         ASSERT_TRUE(shell("ip -n " + name_b + " link set " + veth_b + " up"));
 
         velmora_setup setup;
+        setup.arguments = arguments;
         setup.network_namespace = name_a;
         ASSERT_TRUE(velmora_start(&run, setup));
         setup.network_namespace = name_b;
@@ -199,6 +200,14 @@ protected:
 
     std::string name_a, name_b;
     velmora_run other;
+    std::vector<std::string> arguments; // both instances'
+};
+
+// Both instances answer echo, chargen, daytime and time from the service's
+// own port, as connected clients need.
+class ReplyLoopFromServicePorts : public ReplyLoop {
+protected:
+    ReplyLoopFromServicePorts() { arguments = {"--udp-reply-port=service"}; }
 };
 
 TEST_F(ReplyLoop, EchoAndChargenCannotKeepEachOtherBusy)
@@ -273,5 +282,27 @@ TEST_F(ReplyLoop, EveryPairOfServicesEndsWithinThreeAnswers)
     ASSERT_TRUE(velmora_alive(&other));
     EXPECT_EQ(velmora_stop(&other), 0);
     EXPECT_EQ(sanitizer_reports(other), "");
+    stop_cleanly();
+}
+
+TEST_F(ReplyLoopFromServicePorts, EchoAndChargenIgnoreEachOther)
+{
+    // Each answers from its own port now, so they would bounce for ever:
+    // a datagram from a port below 1024 gets no answer at all.
+    for (const auto& [from, to] : {std::pair<std::uint16_t, std::uint16_t>{7, 19}, {19, 7}, {19, 19}, {37, 13}}) {
+        SCOPED_TRACE("from A's " + std::to_string(from) + " to B's " + std::to_string(to));
+        udp_counters a, b;
+        ASSERT_NO_FATAL_FAILURE(bounce(from, to, {'x'}, &a, &b));
+        EXPECT_EQ(b.in, 1) << "B read the datagram";
+        EXPECT_EQ(a.out + b.out, 0);
+    }
+    // A client's port gets its answer, from B's port 19: A has no socket
+    // there, and it ends.
+    udp_counters a, b;
+    ASSERT_NO_FATAL_FAILURE(bounce(40000, 19, {'x'}, &a, &b));
+    EXPECT_EQ(b.out, 1);
+    EXPECT_EQ(a.out, 0);
+    EXPECT_EQ(a.no_ports, 1);
+    EXPECT_TRUE(velmora_alive(&other));
     stop_cleanly();
 }
