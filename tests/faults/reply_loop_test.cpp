@@ -250,8 +250,11 @@ TEST_F(ReplyLoop, DnsAgainstDnsDiesWhenTheAnswerOutgrowsTheReceive)
     EXPECT_EQ(a.out, 7);
     EXPECT_EQ(a.in, 8) << "A receives seven answerable datagrams and the 267-byte one";
 
+    // A response, so that the probe answers it whole with the record behind
+    // (a query holding more than its question would get a short answer).
     std::vector<unsigned char> largest(255, 0);
     std::copy(header.begin(), header.end(), largest.begin());
+    largest[2] |= 0x80;
     ASSERT_NO_FATAL_FAILURE(bounce(53, 53, largest, &a, &b));
     EXPECT_EQ(b.out, 1);
     EXPECT_EQ(a.out, 0) << "a 272-byte answer is over-long for the other probe";

@@ -115,6 +115,14 @@ TEST(DnsAnswer, QueryWithMoreThanItsQuestionGetsHeaderQuestionAndRecordOnly)
     EXPECT_EQ(bytes(got.begin() + 4, got.begin() + 12), (bytes{0x00, 0x02, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00}));
     EXPECT_TRUE(std::equal(two.begin() + 12, two.begin() + 25, got.begin() + 12));
     EXPECT_TRUE(std::equal(record.begin(), record.end(), got.begin() + 25));
+
+    // The same datagram as a response is not a query: it grows by the
+    // record, which is what ends two probes answering each other.
+    bytes response = query;
+    response[2] |= 0x80;
+    const bytes grown = answer(response);
+    ASSERT_EQ(grown.size(), query.size() + record.size());
+    EXPECT_TRUE(std::equal(query.begin() + 8, query.end(), grown.begin() + 8));
 }
 
 TEST(DnsAnswer, QuestionThatCannotBeWalkedKeepsTheQueryWhole)
