@@ -134,6 +134,6 @@ int main(int argc, char** argv)
 
     unregister_as_service(entry);
     std::fflush(stdout);
-    if (status == shell_restart) restart_program();
+    if (status == shell_restart) restart_program(argv + 1);
     _exit(0);
 }

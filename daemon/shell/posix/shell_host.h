@@ -14,5 +14,6 @@ inline constexpr int shell_restart = 1;
 // dialog's own record of the choice in force.
 int run_shell(const sigset_t& ending, ServiceSelection* choice);
 
-// Replaces the process image with the running executable and "WAIT".
-void restart_program();
+// Replaces the process image with the running executable, "WAIT" and the
+// command line's `options` (null-terminated, as argv + 1).
+void restart_program(char* const* options);
