@@ -67,18 +67,19 @@ int dns_question_end(const unsigned char* buffer, int count)
 int dns_build_answer(unsigned char* buffer, int count)
 {
     if (count < dns_header_size) return 0;
-    // A query that carries more than its question (EDNS's OPT record, a
-    // cookie, records of any section) gets an answer of its header and
-    // question only: the record goes where a parser looks for the answer
-    // section, and an OPT record handed back would claim that this responder
-    // speaks EDNS. A question that cannot be walked leaves the query as it
-    // came, with the record behind it. So does a datagram that is already a
-    // response (QR set): each one grows by the record, so that two probes
-    // set against each other stop once their answer outgrows the receive.
+    // A query that carries records behind its question (EDNS's OPT record
+    // with a cookie, records of any section) gets an answer of its header
+    // and question only: the record goes where a parser looks for the
+    // answer section, and an OPT record handed back would claim that this
+    // responder speaks EDNS. A question that cannot be walked leaves the
+    // query as it came, with the record behind it; so do counts that
+    // announce records with nothing behind the question to hold them. So
+    // does a datagram that is already a response (QR set): each one grows
+    // by the record, so that two probes set against each other stop once
+    // their answer outgrows the receive.
     const bool query = (buffer[2] & 0x80) == 0;
     const int question_end = query ? dns_question_end(buffer, count) : -1;
-    const bool carries_more = count_at(buffer, 8) != 0 || count_at(buffer, 10) != 0 || question_end < count;
-    if (question_end >= 0 && carries_more) {
+    if (question_end >= 0 && question_end < count) {
         static const unsigned char counts[6] = {0x00, 0x01, 0x00, 0x00, 0x00, 0x00}; // AN 1, NS 0, AR 0
         std::memcpy(buffer + 6, counts, sizeof counts);
         count = question_end;

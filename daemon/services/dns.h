@@ -8,7 +8,7 @@
 // DNS probe: turns the query of `count` bytes in `buffer` (room for
 // count + 17) into the answer; returns the answer's length, or 0 for a
 // datagram without a full header. A query (QR clear) whose question can be
-// walked and that holds more behind it is answered with its header and
+// walked and that holds bytes behind it is answered with its header and
 // question only.
 inline constexpr int dns_header_size = 12;
 inline constexpr int dns_record_size = 17;

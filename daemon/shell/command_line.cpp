@@ -62,7 +62,9 @@ bool read_command_line(const char* arguments, run_options* options, char* error,
             if (value == "fresh") options->udp_reply = udp_reply_port::fresh;
             else if (value == "service") options->udp_reply = udp_reply_port::service;
             else return fail(error, error_size, "--udp-reply-port=%s: the choices are fresh and service", value);
-        } else if (argument.compare(0, 1, "-") == 0) {
+        } else if (argument.compare(0, 2, "--") == 0) {
+            // A mistyped option must not leave the run serving otherwise
+            // than asked.
             return fail(error, error_size, "%s: no such option", argument);
         }
         // Anything else is left alone, as before there were options: "WAIT"

@@ -44,7 +44,7 @@ TEST(CommandLine, OptionsBesideWait)
     EXPECT_FALSE(r.options.listen[0].both_families);
     EXPECT_STREQ(r.options.listen[1].text, "127.0.0.1");
     EXPECT_EQ(r.options.listen[1].address.bytes[4], 127);
-    EXPECT_TRUE(read("--udp-reply-port fresh xWAITx").options.wait_for_ports) << "WAIT anywhere, as ever";
+    EXPECT_TRUE(read("--udp-reply-port fresh -x xWAITx").options.wait_for_ports) << "WAIT anywhere, as ever";
 }
 
 TEST(CommandLine, RefusalsNameTheArgument)

@@ -127,9 +127,9 @@ TEST(DnsAnswer, QueryWithMoreThanItsQuestionGetsHeaderQuestionAndRecordOnly)
 
 TEST(DnsAnswer, QuestionThatCannotBeWalkedKeepsTheQueryWhole)
 {
-    // Each query counts an additional record, so a walked question would
-    // cut it; none of these questions fits, so the record follows the
-    // query as received.
+    // None of these questions fits in its datagram (a walk that ran over
+    // the end would cut the query short): the record follows the query as
+    // received, its counts included.
     bytes reserved_label = {0, 1, 0, 0, 0, 1, 0, 0, 0, 0, 0, 1, 0x41};
     reserved_label.resize(reserved_label.size() + 80, 0x00); // would walk as a label of 65
     const bytes queries[] = {
