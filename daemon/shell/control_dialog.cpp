@@ -37,11 +37,10 @@ void show_save_failure(int error)
     char reason[96];
     selection_file_error_text(error, reason, sizeof reason);
     char text[shown_text_size + sizeof reason + 160];
-    const char* path = settings_file_path();
     std::snprintf(text, sizeof text,
                   "The selection could not be saved to\n%s\n%s\n"
                   "Velmora goes on with the services it runs now and was not restarted.",
-                  path, reason);
+                  settings_file_path(), reason);
     message_box(text, shell_caption, box_icon::exclamation);
 }
 

@@ -2,7 +2,6 @@
 
 #include <cstdio>
 #include <cstring>
-#include <string>
 
 #include "autostart.h"
 #include "byte_order.h"
@@ -10,6 +9,7 @@
 #include "program_files.h"
 #include "service_table.h"
 #include "shown_text.h"
+#include "whole_file.h"
 
 namespace {
 
@@ -54,23 +54,18 @@ int write_and_confirm(int fd, const unsigned char* image)
     return have == sizeof back && std::memcmp(back, image, sizeof back) == 0 ? 0 : selection_file_incomplete;
 }
 
+int write_image_and_confirm(int fd, const void* image)
+{
+    return write_and_confirm(fd, static_cast<const unsigned char*>(image));
+}
+
 // A new file needs room on the disk, and a full disk would leave a short
 // one behind: the image goes into a temporary file first, which takes the
 // settings file's name only once it holds all 44 bytes.
-bool replace_whole_file(const char* path, const unsigned char* image, int* error)
+bool replace_settings_file(const char* path, const unsigned char* image, int* error)
 {
-    const std::string temporary = std::string(path) + ".new";
-    file_remove(temporary.c_str()); // left by a save that was cut off
-    const int fd = file_create_new(temporary.c_str());
-    if (fd < 0) return failed(error, file_last_error());
-    int reason = write_and_confirm(fd, image);
-    if (file_close(fd) != 0 && reason == 0) reason = file_last_error();
-    if (reason == 0 && file_replace(temporary.c_str(), path) != 0) reason = file_last_error();
-    if (reason != 0) {
-        file_remove(temporary.c_str());
-        return failed(error, reason);
-    }
-    return true;
+    const int reason = replace_whole_file(path, write_image_and_confirm, image);
+    return reason == 0 ? true : failed(error, reason);
 }
 
 } // namespace
@@ -138,7 +133,7 @@ bool write_selection_file(const char* path, const ServiceSelection& record, int*
     const int fd = file_open_existing(path, true);
     if (fd < 0) {
         const int reason = file_last_error();
-        return file_error_is_missing(reason) ? replace_whole_file(path, image, error) : failed(error, reason);
+        return file_error_is_missing(reason) ? replace_settings_file(path, image, error) : failed(error, reason);
     }
     // A pipe or a device takes the bytes and keeps none of them.
     if (!file_is_regular(fd)) {
@@ -153,7 +148,7 @@ bool write_selection_file(const char* path, const ServiceSelection& record, int*
     }
     if (size < static_cast<long long>(selection_image_size)) {
         file_close(fd);
-        return replace_whole_file(path, image, error);
+        return replace_settings_file(path, image, error);
     }
     // The 44 bytes are already there: overwriting them needs no new room on
     // the disk, and the file keeps its name, owner, permissions and tail.

@@ -54,14 +54,10 @@ calls joined(calls first, const calls& second)
 // service and autostart) differs, with one flag set to a value other than 1.
 ServiceSelection marked_record()
 {
+    const std::uint32_t flags[10] = {1, 0, 1, 0, 7, 1, 0, 1, 0, 1}; // chargen_on is 7
     ServiceSelection record{};
     record.format_version = 256;
-    record.echo_on = 1;
-    record.daytime_on = 1;
-    record.chargen_on = 7;
-    record.telnet_on = 1;
-    record.dns_on = 1;
-    record.auto_start = 1;
+    for (int i = 0; i < 10; ++i) selection_flag(record, i) = flags[i];
     return record;
 }
 constexpr std::uint32_t marked_states[10] = {1, 0, 1, 0, 1, 1, 0, 1, 0, 1};
