@@ -55,6 +55,11 @@ bool read_command_line(const char* arguments, run_options* options, char* error,
             if (value.size() >= sizeof chosen.text || !net_parse_address(value.c_str(), &chosen.address))
                 return fail(error, error_size, "--listen %s: not an IP address literal", value);
             std::snprintf(chosen.text, sizeof chosen.text, "%s", value.c_str());
+            // The same address twice would make every listener's second bind
+            // fail, each with a box of its own.
+            for (int i = 0; i < options->listen_count; ++i)
+                if (std::memcmp(&options->listen[i].address, &chosen.address, sizeof chosen.address) == 0)
+                    return fail(error, error_size, "--listen %s: given twice", value);
             chosen.both_families = false;
             ++options->listen_count;
             options->listen_chosen = true;

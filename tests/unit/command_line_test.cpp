@@ -58,6 +58,7 @@ TEST(CommandLine, RefusalsNameTheArgument)
         {"--listen localhost", "--listen localhost: not an IP address literal"},
         {"--udp-reply-port=both", "--udp-reply-port=both: "},
         {"WAIT --lisen ::1", "--lisen: no such option"},
+        {"--listen ::1 --listen 0:0::1", "--listen 0:0::1: given twice"},
     };
     for (const auto& w : wrong) {
         const reading r = read(w.arguments);
