@@ -37,7 +37,7 @@ bool start_listener(thread_entry listener, listener_job* job, const char* transp
 // per listener. Measured against a socket per family over six interleaved
 // benchmark runs, IPv4 clients cost about 5 % more server CPU per UDP echo
 // and DNS answer and 8 % per daytime connection (medians of the per-run
-// ratios), inside the run-to-run spread of the very same IPv4 code (0.87 to
+// ratios), inside the run-to-run spread of the very same IPv4 code (0.74 to
 // 1.21).
 void listen_everywhere(run_options* options, bool ipv6)
 {
