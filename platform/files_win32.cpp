@@ -1,7 +1,9 @@
 #include "files.h"
+#include "files_win32.h"
 
 #include <cerrno>
 #include <cstdlib>
+#include <string>
 #include <fcntl.h>
 #include <io.h>
 #include <sys/stat.h>
@@ -83,8 +85,37 @@ int file_flush(int fd)
 int file_replace(const char* from, const char* to)
 {
     if (MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return 0;
+    // Windows 95 and 98 have the name but not the call.
+    if (GetLastError() == ERROR_CALL_NOT_IMPLEMENTED) return file_replace_by_renames(from, to);
     last_error = static_cast<int>(GetLastError());
     return -1;
+}
+
+int file_replace_by_renames(const char* from, const char* to)
+{
+    if (MoveFileA(from, to)) return 0;
+    DWORD error = GetLastError();
+    if (error != ERROR_ALREADY_EXISTS && error != ERROR_FILE_EXISTS) {
+        last_error = static_cast<int>(error);
+        return -1;
+    }
+    // The old file steps aside rather than being deleted, so that it can
+    // come back when the new one cannot take its name.
+    const std::string aside = std::string(to) + ".old";
+    DeleteFileA(aside.c_str()); // left by a replace that was cut off
+    if (!MoveFileA(to, aside.c_str())) {
+        last_error = static_cast<int>(GetLastError());
+        return -1;
+    }
+    if (!MoveFileA(from, to)) {
+        last_error = static_cast<int>(GetLastError());
+        MoveFileA(aside.c_str(), to);
+        return -1;
+    }
+    // The replace is done; an old copy that stays only takes room, and the
+    // next replace removes it.
+    DeleteFileA(aside.c_str());
+    return 0;
 }
 
 int file_remove(const char* path)
