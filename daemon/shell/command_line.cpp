@@ -8,13 +8,17 @@
 
 namespace {
 
+bool blank(char c) { return c == ' ' || c == '\t'; }
+
 // The next argument from `*at`, which moves behind it; empty at the end.
 std::string next_argument(const char** at)
 {
-    const char* from = *at + std::strspn(*at, " \t");
-    const std::size_t length = std::strcspn(from, " \t");
-    *at = from + length;
-    return std::string(from, length);
+    const char* from = *at;
+    while (blank(*from)) ++from;
+    const char* end = from;
+    while (*end != '\0' && !blank(*end)) ++end;
+    *at = end;
+    return std::string(from, end);
 }
 
 // "--name=value" or "--name value": the value, or false when `argument` is
