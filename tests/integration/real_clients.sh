@@ -95,8 +95,8 @@ common_clients() {
 # they get the answer.
 connected_udp_clients() {
     a=$1 mode=$2
-    echo_out=$(printf 'hi\n' | timeout 3 nc -u -w 1 "$a" 7)
-    daytime_out=$(printf 'x' | timeout 3 nc -u -w 1 "$a" 13)
+    echo_out=$(printf 'hi\n' | timeout 4 nc -u -w 2 "$a" 7)
+    daytime_out=$(printf 'x' | timeout 4 nc -u -w 2 "$a" 13)
     rdate_out=$(timeout 3 rdate -p -u "$a" 2>/dev/null); rdate_rc=$?
     if [ "$mode" = fresh ]; then
         [ -z "$echo_out" ] && [ -z "$daytime_out" ] && [ $rdate_rc != 0 ]
