@@ -33,6 +33,16 @@ int file_replace(const char* from, const char* to);
 // 0 or -1.
 int file_remove(const char* path);
 
+// An advisory lock that cooperating programs take around reading, changing
+// and writing a file: held on the file at `path`, which is opened (for
+// reading, where writing is not allowed) or created empty when missing.
+// Waits up to `timeout_ms` while another holds it. Returns a descriptor for
+// file_lock_release, or -1 (file_last_error tells why; a lock still held by
+// another after the time reads as the system's "would block" or "lock
+// violation").
+int file_lock_take(const char* path, bool create, unsigned timeout_ms);
+void file_lock_release(int lock);
+
 // The system's error number of the calling thread's last failed file call.
 int file_last_error();
 // True when that number means that the file (or its folder) does not exist.

@@ -3,7 +3,9 @@
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <ctime>
 #include <unistd.h>
 
 int file_open_read(const char* path)
@@ -80,3 +82,31 @@ int file_remove(const char* path) { return ::unlink(path) == 0 ? 0 : -1; }
 int file_last_error() { return errno; }
 
 bool file_error_is_missing(int error) { return error == ENOENT; }
+
+int file_lock_take(const char* path, bool create, unsigned timeout_ms)
+{
+    // O_NONBLOCK: a pipe in the lock file's place must not hold the open.
+    int fd = ::open(path, O_RDWR | O_CLOEXEC | O_NONBLOCK | (create ? O_CREAT : 0), 0644);
+    // flock needs no write permission: a file that the caller may only read
+    // (one that another user created) locks as well.
+    if (fd < 0 && (errno == EACCES || errno == EROFS)) fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return -1;
+    constexpr unsigned step_ms = 5;
+    for (unsigned waited = 0;; waited += step_ms) {
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0) return fd;
+        if ((errno != EWOULDBLOCK && errno != EINTR) || waited >= timeout_ms) break;
+        timespec pause{0, static_cast<long>(step_ms) * 1000000L};
+        ::nanosleep(&pause, nullptr);
+    }
+    const int error = errno;
+    ::close(fd);
+    errno = error;
+    return -1;
+}
+
+void file_lock_release(int lock)
+{
+    if (lock < 0) return;
+    ::flock(lock, LOCK_UN);
+    ::close(lock);
+}

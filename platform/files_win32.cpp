@@ -127,3 +127,30 @@ int file_remove(const char* path)
 int file_last_error() { return last_error; }
 
 bool file_error_is_missing(int error) { return error == ERROR_FILE_NOT_FOUND; }
+
+int file_lock_take(const char* path, bool create, unsigned timeout_ms)
+{
+    _doserrno = 0;
+    int fd = _open(path, _O_RDWR | _O_BINARY | (create ? _O_CREAT : 0), _S_IREAD | _S_IWRITE);
+    // LockFile needs no write access: a file that may only be read locks too.
+    if (fd < 0) fd = _open(path, _O_RDONLY | _O_BINARY);
+    if (fd < 0) return note_failure();
+    const HANDLE file = reinterpret_cast<HANDLE>(_get_osfhandle(fd));
+    constexpr unsigned step_ms = 5;
+    for (unsigned waited = 0;; waited += step_ms) {
+        // The first byte stands for the whole file; it need not exist.
+        if (LockFile(file, 0, 0, 1, 0)) return fd;
+        if (waited >= timeout_ms) break;
+        Sleep(step_ms);
+    }
+    last_error = static_cast<int>(GetLastError());
+    _close(fd);
+    return -1;
+}
+
+void file_lock_release(int lock)
+{
+    if (lock < 0) return;
+    UnlockFile(reinterpret_cast<HANDLE>(_get_osfhandle(lock)), 0, 0, 1, 0);
+    _close(lock);
+}

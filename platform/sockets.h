@@ -72,6 +72,10 @@ int net_bind_any(net_socket s, std::uint16_t port);
 // (as v4-mapped addresses) when `both_families`, else IPv6 peers only.
 int net_bind_to(net_socket s, const net_address* local, std::uint16_t port, bool both_families);
 int net_listen(net_socket s, int backlog);
+// The largest listen backlog the system grants. A burst of connections
+// beyond the backlog is not refused but silently held back (the client
+// believes it is connected), so a listener asks for all there is.
+int net_listen_backlog_most();
 // Accepts a connection without asking for the peer's address.
 net_socket net_accept(net_socket s);
 // Accepts a connection that is already queued, without waiting: returns

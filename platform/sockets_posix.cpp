@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <netdb.h>
@@ -161,6 +162,21 @@ int net_bind_to(net_socket s, const net_address* local, std::uint16_t port, bool
 int net_listen(net_socket s, int backlog)
 {
     return ::listen(static_cast<int>(s), backlog) == 0 ? 0 : fail(errno);
+}
+
+// Linux cuts any backlog to net.core.somaxconn (4096 by default since 5.4,
+// 128 before), which an administrator may raise; SOMAXCONN is the header's
+// figure. Asked afresh for each listener: the setting is the network
+// namespace's and may change.
+int net_listen_backlog_most()
+{
+    int most = SOMAXCONN;
+    if (std::FILE* f = std::fopen("/proc/sys/net/core/somaxconn", "re")) {
+        int configured = 0;
+        if (std::fscanf(f, "%d", &configured) == 1 && configured > most) most = configured;
+        std::fclose(f);
+    }
+    return most;
 }
 
 net_socket net_accept(net_socket s)

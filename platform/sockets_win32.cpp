@@ -75,6 +75,11 @@ int net_bind_to(net_socket s, const net_address* local, std::uint16_t port, bool
 
 int net_listen(net_socket s, int backlog) { return listen(to_socket(s), backlog) < 0 ? -1 : 0; }
 
+// Winsock cuts a larger figure to its own limit without an error (5 on
+// Windows 95); later stacks read the largest figure as "as many as is
+// reasonable".
+int net_listen_backlog_most() { return 0x7fffffff; }
+
 net_socket net_accept(net_socket s) { return from_socket(accept(to_socket(s), nullptr, nullptr)); }
 
 net_socket net_accept_queued(net_socket s)

@@ -189,3 +189,20 @@ void thread_signal_wait(thread_signal* signal)
     while (::sem_wait(&signal->semaphore) != 0 && errno == EINTR) {
     }
 }
+
+bool thread_signal_wait_for(thread_signal* signal, unsigned milliseconds)
+{
+    // Measured on the monotonic clock, which no clock setting moves.
+    timespec deadline{};
+    ::clock_gettime(CLOCK_MONOTONIC, &deadline);
+    deadline.tv_sec += static_cast<std::time_t>(milliseconds / 1000);
+    deadline.tv_nsec += static_cast<long>(milliseconds % 1000) * 1000000L;
+    if (deadline.tv_nsec >= 1000000000L) {
+        deadline.tv_sec += 1;
+        deadline.tv_nsec -= 1000000000L;
+    }
+    for (;;) {
+        if (::sem_clockwait(&signal->semaphore, CLOCK_MONOTONIC, &deadline) == 0) return true;
+        if (errno != EINTR) return false;
+    }
+}

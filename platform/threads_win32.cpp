@@ -141,3 +141,8 @@ void thread_signal_raise(thread_signal* signal)
 }
 
 void thread_signal_wait(thread_signal* signal) { WaitForSingleObject(signal->semaphore, INFINITE); }
+
+bool thread_signal_wait_for(thread_signal* signal, unsigned milliseconds)
+{
+    return WaitForSingleObject(signal->semaphore, milliseconds) == WAIT_OBJECT_0;
+}

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "clock.h"
 #include "service_handlers.h"
 
 // TCP port 53 does not speak DNS: it echoes.
@@ -13,6 +14,11 @@ void dns_udp_reply(const datagram& d)
 {
     // A cut datagram is not a query, nor is one from a service's port.
     if (d.over_long || !dns_query_source_port(net_address_port(d.sender))) return;
+    // A response is never answered (no resolver does), and the same bytes
+    // from the same sender twice in a second are a reflector's, not a
+    // client's: either would keep two responders answering each other.
+    if (dns_is_response(d.bytes, d.count)) return;
+    if (d.recent != nullptr && !recent_datagrams_admit(d.recent, d.sender, d.bytes, d.count, clock_tick_count())) return;
     const int length = dns_build_answer(d.bytes, d.count);
     if (length > 0) net_send_to(d.listener, d.bytes, length, d.sender);
 }
@@ -64,6 +70,12 @@ int dns_question_end(const unsigned char* buffer, int count)
     return at;
 }
 
+bool dns_is_response(const unsigned char* bytes, int count)
+{
+    constexpr unsigned char qr_bit = 0x80;
+    return count > 2 && (bytes[2] & qr_bit) != 0;
+}
+
 int dns_build_answer(unsigned char* buffer, int count)
 {
     if (count < dns_header_size) return 0;
@@ -73,12 +85,10 @@ int dns_build_answer(unsigned char* buffer, int count)
     // answer section, and an OPT record handed back would claim that this
     // responder speaks EDNS. A question that cannot be walked leaves the
     // query as it came, with the record behind it; so do counts that
-    // announce records with nothing behind the question to hold them. So
-    // does a datagram that is already a response (QR set): each one grows
-    // by the record, so that two probes set against each other stop once
-    // their answer outgrows the receive.
-    const bool query = (buffer[2] & 0x80) == 0;
-    const int question_end = query ? dns_question_end(buffer, count) : -1;
+    // announce records with nothing behind the question to hold them, and
+    // a datagram that is already a response (QR set), which dns_udp_reply
+    // does not answer at all.
+    const int question_end = dns_is_response(buffer, count) ? -1 : dns_question_end(buffer, count);
     if (question_end >= 0 && question_end < count) {
         static const unsigned char counts[6] = {0x00, 0x01, 0x00, 0x00, 0x00, 0x00}; // AN 1, NS 0, AR 0
         std::memcpy(buffer + 6, counts, sizeof counts);

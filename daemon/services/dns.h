@@ -21,3 +21,6 @@ int dns_question_end(const unsigned char* buffer, int count);
 // never are: answering them would let a forged datagram start an endless
 // exchange with a responder that answers from its own port.
 bool dns_query_source_port(std::uint16_t source_port);
+// Whether the datagram is a response (QR set in its header): a probe that
+// answered responses would answer its own answers.
+bool dns_is_response(const unsigned char* bytes, int count);

@@ -121,8 +121,19 @@ int set(const char* path, int count, char** pairs)
             return misused("\"%s\" is neither on nor off", pairs[i + 1]);
     }
 
+    // Held from the read to the read-back: a velmoractl or a dialog's Apply
+    // running at the same time waits, and no change is lost between them.
+    int error = 0;
+    const int lock = selection_file_lock(path, &error);
+    if (lock < 0) {
+        char reason[96];
+        selection_file_error_text(error, reason, sizeof reason);
+        std::fprintf(stderr, "velmoractl: the selection could not be saved to %s.\n%s\n", path, reason);
+        return command_refused;
+    }
     selection_file_content content = read_selection_file(path);
     if (content.kind != selection_file_kind::whole && content.kind != selection_file_kind::missing) {
+        selection_file_unlock(lock);
         report_unusable(path, content);
         std::fprintf(stderr, "Nothing was changed.\n");
         return command_refused;
@@ -132,8 +143,9 @@ int set(const char* path, int count, char** pairs)
     for (int i = 0; i < count; i += 2)
         selection_flag(record, flag_index(pairs[i])) = std::strcmp(pairs[i + 1], "on") == 0 ? 1 : 0;
 
-    int error = 0;
-    if (!write_selection_file(path, record, &error)) {
+    const bool written = write_selection_file(path, record, &error);
+    selection_file_unlock(lock);
+    if (!written) {
         char reason[96];
         selection_file_error_text(error, reason, sizeof reason);
         std::fprintf(stderr, "velmoractl: the selection could not be saved to %s.\n%s\n", path, reason);

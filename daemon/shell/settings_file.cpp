@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "autostart.h"
 #include "byte_order.h"
@@ -198,9 +199,32 @@ selection_file_kind load_selection(ServiceSelection* record)
     return content.kind;
 }
 
+int selection_file_lock(const char* path, int* error)
+{
+    const std::string beside = std::string(path) + ".lock";
+    int lock = file_lock_take(beside.c_str(), true, selection_lock_wait_ms);
+    if (lock < 0 && !file_error_is_missing(file_last_error())) {
+        // No lock file can be made beside it: the settings file, when it is
+        // there, is overwritten in place and so keeps one identity to lock.
+        const int reason = file_last_error();
+        lock = file_lock_take(path, false, selection_lock_wait_ms);
+        if (lock < 0) *error = file_error_is_missing(file_last_error()) ? reason : file_last_error();
+    } else if (lock < 0) {
+        *error = file_last_error();
+    }
+    return lock;
+}
+
+void selection_file_unlock(int lock) { file_lock_release(lock); }
+
 bool save_selection(const ServiceSelection& record, int* error)
 {
-    if (!write_selection_file(settings_file_path(), record, error)) return false;
+    const char* path = settings_file_path();
+    const int lock = selection_file_lock(path, error);
+    if (lock < 0) return false;
+    const bool written = write_selection_file(path, record, error);
+    selection_file_unlock(lock);
+    if (!written) return false;
     update_autostart(record.auto_start != 0);
     return true;
 }

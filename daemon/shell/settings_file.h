@@ -89,7 +89,18 @@ inline constexpr int selection_file_incomplete = -2; // the file did not keep th
 // error number or one of the two above) and false results.
 bool write_selection_file(const char* path, const ServiceSelection& record, int* error);
 
-// Writes the record to the settings file, then sets or clears autostart.
+// The lock that velmoractl and the dialog's Apply hold while they read,
+// change, write and read back the settings file at `path`, so that two of
+// them at once lose no change: the file "<path>.lock" beside it, or, where
+// that cannot be made (a folder that may not be written), the settings file
+// itself. Returns the lock for selection_file_unlock, or -1 with the reason
+// (a system error number) in `error`.
+int selection_file_lock(const char* path, int* error);
+void selection_file_unlock(int lock);
+inline constexpr unsigned selection_lock_wait_ms = 10000;
+
+// Writes the record to the settings file under its lock, then sets or
+// clears autostart.
 // True when the file holds all 44 bytes; else false, autostart is left alone
 // and `error` tells why (see write_selection_file).
 bool save_selection(const ServiceSelection& record, int* error);

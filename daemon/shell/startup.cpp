@@ -1,8 +1,10 @@
 #include "startup.h"
 
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 
+#include "clock.h"
 #include "command_line.h"
 #include "message_box.h"
 #include "module_path.h"
@@ -18,16 +20,22 @@ bool command_line_waits(const char* arguments)
 
 namespace {
 
-bool start_listener(thread_entry listener, listener_job* job, const char* transport)
+const char* transport_of(const listener_job& job) { return job.udp ? "UDP" : "TCP"; }
+
+void start_listener(velmora_run* run, const service_row& row, const listen_address* local, bool udp)
 {
-    const service_row& row = *job->service;
+    listener_reports* reports = run->reports.lock != nullptr && run->reports.told != nullptr ? &run->reports : nullptr;
+    listener_job* job = &run->jobs[run->job_count++];
+    *job = {&row, &run->options, local, reports, udp, listener_outcome::pending, 0};
     int error = 0;
-    if (thread_start(listener, job, thread_default_stack, &error)) return true;
+    // The job is written before the thread starts, which publishes it.
+    if (thread_start(udp ? run_udp_listener : run_tcp_listener, job, thread_default_stack, &error)) return;
+    job->outcome = listener_outcome::no_thread;
+    job->error = error;
     char text[128];
     std::snprintf(text, sizeof text, "Error Nr: %d\nThe %s %s listener (port %u) cannot start", error, row.name,
-                  transport, static_cast<unsigned>(row.port));
+                  transport_of(*job), static_cast<unsigned>(row.port));
     message_box(text, "VESK - thread start failed");
-    return false;
 }
 
 // Every address of the host, for a run without --listen: one IPv6 socket
@@ -69,31 +77,135 @@ bool chosen_addresses_bind(const run_options& options)
     return true;
 }
 
-void append_name(char* list, std::size_t size, const char* name)
+// Appends to `text` as snprintf would, never past its end.
+[[gnu::format(printf, 3, 4)]] void append(char* text, std::size_t size, const char* format, ...)
 {
-    const std::size_t used = std::strlen(list);
-    std::snprintf(list + used, size - used, "%s%s", used > 0 ? ", " : "", name);
+    const std::size_t used = std::strlen(text);
+    if (used + 1 >= size) return;
+    va_list values;
+    va_start(values, format);
+    std::vsnprintf(text + used, size - used, format, values);
+    va_end(values);
+}
+
+// What stopped one listener, in the report's words.
+void append_reason(char* text, std::size_t size, const listener_job& job, listener_outcome outcome, int error)
+{
+    const char* transport = transport_of(job);
+    const unsigned port = job.service->port;
+    switch (outcome) {
+    case listener_outcome::pending: append(text, size, "%s port %u not bound yet", transport, port); break;
+    case listener_outcome::serving: break;
+    case listener_outcome::no_thread:
+        append(text, size, "the %s listener cannot start, Error Nr: %d", transport, error);
+        break;
+    case listener_outcome::no_socket: append(text, size, "no %s socket, Socket Error Nr: %d", transport, error); break;
+    case listener_outcome::port_in_use: append(text, size, "%s port %u in use", transport, port); break;
+    case listener_outcome::port_denied: append(text, size, "no permission for %s port %u", transport, port); break;
+    case listener_outcome::bind_failed:
+        append(text, size, "%s port %u cannot be bound, Socket Error Nr: %d", transport, port, error);
+        break;
+    case listener_outcome::listen_failed:
+        append(text, size, "%s port %u cannot listen, Socket Error Nr: %d", transport, port, error);
+        break;
+    case listener_outcome::no_file: append(text, size, "no %s file", job.service->name); break;
+    }
+}
+
+// Appends "name" for a service whose listeners all serve, "name (TCP only:
+// reason)" for one that serves in part, "name (reason, reason)" for one that
+// does not serve; `serving` chooses which services are listed.
+void append_services(char* text, std::size_t size, const velmora_run& run, bool serving, bool* first)
+{
+    for (int i = 0; i < run.job_count;) {
+        const service_row* row = run.jobs[i].service;
+        int end = i;
+        int serve = 0;
+        while (end < run.job_count && run.jobs[end].service == row) {
+            int error = 0;
+            serve += listener_told(run.jobs[end], &error) == listener_outcome::serving;
+            ++end;
+        }
+        if ((serve > 0) == serving) {
+            append(text, size, "%s%s", *first ? "" : ", ", row->name);
+            *first = false;
+            if (serve < end - i) {
+                append(text, size, " (");
+                if (serve > 0) {
+                    for (int j = i; j < end; ++j) {
+                        int error = 0;
+                        if (listener_told(run.jobs[j], &error) == listener_outcome::serving)
+                            append(text, size, "%s only: ", transport_of(run.jobs[j]));
+                    }
+                }
+                bool first_reason = true;
+                for (int j = i; j < end; ++j) {
+                    int error = 0;
+                    const listener_outcome outcome = listener_told(run.jobs[j], &error);
+                    if (outcome == listener_outcome::serving) continue;
+                    if (!first_reason) append(text, size, ", ");
+                    append_reason(text, size, run.jobs[j], outcome, error);
+                    first_reason = false;
+                }
+                append(text, size, ")");
+            }
+        }
+        i = end;
+    }
 }
 
 } // namespace
 
-void start_selected_listeners(velmora_run* run, char* started, std::size_t started_size)
+void start_selected_listeners(velmora_run* run)
 {
-    if (started_size > 0) started[0] = '\0';
-    listener_job* job = run->jobs;
-    const run_options& options = run->options;
+    run->job_count = 0;
     for (const service_row& row : service_table) {
         if (selection_flag(run->selection, row.selection_flag) == 0) continue;
-        bool running = true;
-        for (int i = 0; i < options.listen_count; ++i) {
-            *job = {&row, &options, &options.listen[i]};
-            running = start_listener(run_tcp_listener, job++, "TCP") && running;
+        const run_options& options = run->options;
+        for (int i = 0; i < options.listen_count; ++i) start_listener(run, row, &options.listen[i], false);
+        for (int i = 0; i < options.listen_count && row.udp_reply != nullptr; ++i)
+            start_listener(run, row, &options.listen[i], true);
+    }
+}
+
+int wait_for_listeners(velmora_run* run, unsigned timeout_ms)
+{
+    const std::uint32_t began = clock_tick_count();
+    for (;;) {
+        int untold = 0;
+        for (int i = 0; i < run->job_count; ++i) {
+            int error = 0;
+            untold += listener_told(run->jobs[i], &error) == listener_outcome::pending;
         }
-        for (int i = 0; i < options.listen_count && row.udp_reply != nullptr; ++i) {
-            *job = {&row, &options, &options.listen[i]};
-            running = start_listener(run_udp_listener, job++, "UDP") && running;
-        }
-        if (running && started_size > 0) append_name(started, started_size, row.name);
+        const std::uint32_t waited = clock_tick_count() - began;
+        if (untold == 0 || run->reports.told == nullptr || waited >= timeout_ms) return untold;
+        thread_signal_wait_for(run->reports.told, timeout_ms - waited);
+    }
+}
+
+void describe_listeners(const velmora_run& run, char* text, std::size_t size)
+{
+    if (size == 0) return;
+    text[0] = '\0';
+    if (run.job_count == 0) return;
+    bool any_serving = false;
+    for (int i = 0; i < run.job_count; ++i) {
+        int error = 0;
+        any_serving = any_serving || listener_told(run.jobs[i], &error) == listener_outcome::serving;
+    }
+    bool first = true;
+    if (any_serving) {
+        append(text, size, "running ");
+        append_services(text, size, run, true, &first);
+        first = true;
+        const std::size_t before = std::strlen(text);
+        append(text, size, "; not running: ");
+        const std::size_t heading = std::strlen(text);
+        append_services(text, size, run, false, &first);
+        if (std::strlen(text) == heading) text[before] = '\0'; // every service serves
+    } else {
+        append(text, size, "nothing runs: ");
+        append_services(text, size, run, false, &first);
     }
 }
 
@@ -142,8 +254,15 @@ bool start_services(const char* arguments, const startup_host& host, velmora_run
     *entry = find_register_service_process();
     register_as_service(run->selection, *entry);
     output_lines_start();
-    char started[128];
-    start_selected_listeners(run, started, sizeof started);
-    if (host.report != nullptr) host.report(settings_path, settings, started);
+    run->reports = {thread_lock_create(), thread_signal_create()};
+    start_selected_listeners(run);
+    if (host.report != nullptr) {
+        // The report tells what serves, so it waits for the listeners to
+        // have tried their ports.
+        wait_for_listeners(run, listeners_told_within_ms);
+        char account[768];
+        describe_listeners(*run, account, sizeof account);
+        host.report(settings_path, settings, account);
+    }
     return true;
 }

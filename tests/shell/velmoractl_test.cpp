@@ -124,7 +124,8 @@ TEST_F(Velmoractl, SetChangesTheNamedFlagsInPlaceAndTheTailStays)
                               "\nSaved. Velmora reads the file when it starts; to apply the change now:\n"
                               "  systemctl restart velmora\n"
                               "A Velmora started by hand must be ended (Ctrl-C) and started again.\n");
-    EXPECT_EQ(names_in(folder() / "bin"), (std::vector<std::string>{"VELMORA.CFG", "velmoractl"}));
+    // Nothing is left beside it but the lock file that every writer takes.
+    EXPECT_EQ(names_in(folder() / "bin"), (std::vector<std::string>{"VELMORA.CFG", "VELMORA.CFG.lock", "velmoractl"}));
 }
 
 TEST_F(Velmoractl, SetCreatesAMissingFileOfExactlyFortyFourBytes)
@@ -132,7 +133,7 @@ TEST_F(Velmoractl, SetCreatesAMissingFileOfExactlyFortyFourBytes)
     const program_result set = run({"--file", other().string(), "set", "dns", "on", "run-as-service", "on"});
     EXPECT_EQ(set.status, 0) << set.errors;
     EXPECT_EQ(read_bytes(other()), settings_image(256, {0, 0, 0, 0, 0, 0, 0, 1, 1, 0}));
-    EXPECT_EQ(names_in(folder()), (std::vector<std::string>{"bin", "other.cfg"}));
+    EXPECT_EQ(names_in(folder()), (std::vector<std::string>{"bin", "other.cfg", "other.cfg.lock"}));
 }
 
 TEST_F(Velmoractl, WrongCommandLinesChangeNothing)
@@ -204,4 +205,33 @@ TEST_F(Velmoractl, HelpTellsTheCommandLineAndWhatAutostartDoesNot)
     EXPECT_NE(help.output.find("set NAME on|off"), std::string::npos);
     EXPECT_NE(help.output.find("The autostart flag only records the choice"), std::string::npos);
     EXPECT_EQ(help.errors, "");
+}
+
+// Eight velmoractl at once, each setting another flag: every change is
+// kept, and each exit status is true (0: its change is in the file; 1: the
+// file is as it was before it).
+TEST_F(Velmoractl, ConcurrentWritersLoseNoChange)
+{
+    const char* const names[] = {"echo", "discard", "daytime", "quote", "chargen", "telnet", "time", "dns"};
+    for (int trial = 0; trial < 15; ++trial) {
+        SCOPED_TRACE("trial " + std::to_string(trial));
+        write_file(beside(), settings_image(256, {0, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
+        std::vector<program_run> writers(8);
+        for (int i = 0; i < 8; ++i) {
+            writers[static_cast<std::size_t>(i)].program = command.program;
+            ASSERT_TRUE(program_start(&writers[static_cast<std::size_t>(i)],
+                                      {.arguments = {"set", names[i], "on"},
+                                       .output = {stream_kind::null_device},
+                                       .errors = {stream_kind::null_device}}));
+        }
+        std::vector<std::uint32_t> expected(10, 0);
+        for (int i = 0; i < 8; ++i) {
+            program_run& writer = writers[static_cast<std::size_t>(i)];
+            const int status = program_wait(&writer, 15000);
+            EXPECT_EQ(status, 0) << names[i];
+            if (status == 0) expected[static_cast<std::size_t>(i)] = 1;
+            program_discard(&writer);
+        }
+        EXPECT_EQ(read_bytes(beside()), settings_image(256, expected));
+    }
 }

@@ -6,6 +6,8 @@
 #include <vector>
 
 #include "dns.h"
+#include "recent_datagrams.h"
+#include "sockets.h"
 
 namespace {
 
@@ -116,8 +118,8 @@ TEST(DnsAnswer, QueryWithMoreThanItsQuestionGetsHeaderQuestionAndRecordOnly)
     EXPECT_TRUE(std::equal(two.begin() + 12, two.begin() + 25, got.begin() + 12));
     EXPECT_TRUE(std::equal(record.begin(), record.end(), got.begin() + 25));
 
-    // The same datagram as a response is not a query: it grows by the
-    // record, which is what ends two probes answering each other.
+    // The same datagram as a response is not a query: it is built whole
+    // with the record behind, as every response was.
     bytes response = query;
     response[2] |= 0x80;
     const bytes grown = answer(response);
@@ -146,4 +148,43 @@ TEST(DnsAnswer, QuestionThatCannotBeWalkedKeepsTheQueryWhole)
         EXPECT_EQ(got[11], 0x01) << "ARCOUNT as received";
         EXPECT_TRUE(std::equal(query.begin() + 12, query.end(), got.begin() + 12));
     }
+}
+
+// What keeps the probe out of an exchange with another responder: a
+// response is never answered, and the same bytes from the same sender within
+// the window are answered once.
+TEST(DnsReflector, ResponsesAndQuickRepeatsAreNotAnswered)
+{
+    const bytes query = {0x12, 0x34, 0x01, 0x00, 0x00, 0x01, 0, 0, 0, 0, 0, 0};
+    bytes response = query;
+    response[2] |= 0x80;
+    EXPECT_FALSE(dns_is_response(query.data(), static_cast<int>(query.size())));
+    EXPECT_TRUE(dns_is_response(response.data(), static_cast<int>(response.size())));
+
+    recent_datagrams table;
+    recent_datagrams_clear(&table);
+    net_address one = net_ipv4_address(0x7F000001, 5000), other = net_ipv4_address(0x7F000001, 5001);
+    const int n = static_cast<int>(query.size());
+    const std::uint32_t t = 0xFFFFFF00u; // the tick count wraps within the window
+    EXPECT_TRUE(recent_datagrams_admit(&table, &one, query.data(), n, t));
+    EXPECT_FALSE(recent_datagrams_admit(&table, &one, query.data(), n, t + 10));
+    EXPECT_FALSE(recent_datagrams_admit(&table, &one, query.data(), n, t + 900));
+    EXPECT_TRUE(recent_datagrams_admit(&table, &other, query.data(), n, t + 910)) << "another sender";
+    bytes next = query;
+    next[1] = 0x35;
+    EXPECT_TRUE(recent_datagrams_admit(&table, &one, next.data(), n, t + 920)) << "another ID";
+    EXPECT_TRUE(recent_datagrams_admit(&table, &one, query.data(), n, t + recent_window_ms))
+        << "a client asking again a second after its answer, however often it asked meanwhile";
+    EXPECT_FALSE(recent_datagrams_admit(&table, &one, query.data(), n, t + recent_window_ms + 10));
+
+    // Distinct queries from one socket at full rate: every one is new.
+    int refused = 0;
+    for (std::uint32_t id = 0; id < 200000; ++id) {
+        bytes q = query;
+        q[0] = static_cast<unsigned char>(id >> 8);
+        q[1] = static_cast<unsigned char>(id);
+        q.push_back(static_cast<unsigned char>(id >> 16));
+        refused += !recent_datagrams_admit(&table, &one, q.data(), n + 1, t + id / 100);
+    }
+    EXPECT_EQ(refused, 0);
 }

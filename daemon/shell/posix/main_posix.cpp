@@ -11,6 +11,7 @@
 #include "clock.h"
 #include "console.h"
 #include "message_box.h"
+#include "output_lines.h"
 #include "shell_host.h"
 #include "startup.h"
 
@@ -18,21 +19,21 @@ namespace {
 
 // Without an icon or a dialog, this line is what tells an operator (or the
 // journal) what runs.
-void report_start(const char* settings_path, selection_file_kind settings, const char* started)
+void report_start(const char* settings_path, selection_file_kind settings, const char* account)
 {
-    const char* why = nullptr;
+    const char* why = "no service is selected";
     switch (settings) {
     case selection_file_kind::missing: why = "the file is missing"; break;
     case selection_file_kind::short_file: why = "the file is shorter than 44 bytes"; break;
     case selection_file_kind::other_version: why = "the file is of another version"; break;
     case selection_file_kind::not_plain: why = "it is not a plain file but a folder, pipe or device"; break;
     case selection_file_kind::unreadable: why = "the file cannot be read"; break;
-    case selection_file_kind::whole: why = started[0] == '\0' ? "no service is selected" : nullptr; break;
+    case selection_file_kind::whole: break;
     }
-    char line[512];
-    if (why == nullptr) std::snprintf(line, sizeof line, "Velmora: %s: running %s\n", settings_path, started);
+    char line[1024];
+    if (account[0] != '\0') std::snprintf(line, sizeof line, "Velmora: %s: %s\n", settings_path, account);
     else std::snprintf(line, sizeof line, "Velmora: %s: nothing runs: %s\n", settings_path, why);
-    console_write_error(line);
+    output_error(line);
 }
 
 // Descriptors 0 to 2 that the caller left closed would be taken by the first
