@@ -248,11 +248,17 @@ TEST_F(ReplyLoop, DnsAgainstDnsEndsAtTheFirstResponse)
     EXPECT_EQ(a.out, 0) << "B's answer is a response: A does not answer it";
     EXPECT_EQ(a.in, 1);
 
-    // A response, so that the probe answers it whole with the record behind
-    // (a query holding more than its question would get a short answer).
-    std::vector<unsigned char> largest(255, 0);
-    std::copy(header.begin(), header.end(), largest.begin());
-    largest[2] |= 0x80;
+    // A query whose one question fills all 255 bytes (labels of 63, 63, 63
+    // and 45 bytes, type and class), so that the answer is the whole query
+    // and the record: 272 bytes.
+    std::vector<unsigned char> largest = header;
+    largest[5] = 1; // QDCOUNT
+    for (int label : {63, 63, 63, 45}) {
+        largest.push_back(static_cast<unsigned char>(label));
+        largest.insert(largest.end(), static_cast<std::size_t>(label), 'q');
+    }
+    largest.insert(largest.end(), {0, 0, 1, 0, 1});
+    ASSERT_EQ(largest.size(), 255u);
     ASSERT_NO_FATAL_FAILURE(bounce(53, 53, largest, &a, &b));
     EXPECT_EQ(b.out, 1);
     EXPECT_EQ(a.out, 0) << "a 272-byte answer is over-long for the other probe";
