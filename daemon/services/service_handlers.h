@@ -25,5 +25,6 @@ void dns_udp_reply(const datagram& d);
 // leaves from a port that the system assigns and two services can never
 // answer each other in a loop. Where the run asks for replies from the
 // service's port, from the listening socket instead, and only to a source
-// port of 1024 or above: below lie the services of other hosts.
+// port of 1024 or above (below lie the services of other hosts), and not
+// to a repeat of the same bytes from the same sender within a second.
 void send_udp_reply(const datagram& d, const void* data, int length);

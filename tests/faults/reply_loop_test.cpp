@@ -324,12 +324,13 @@ protected:
     // probe and answers whatever comes back with `reflect` of it. Returns the
     // number of the probe's answers.
     int answers_in_three_seconds(std::uint16_t port, const std::vector<unsigned char>& first,
-                                 std::vector<unsigned char> (*reflect)(const std::vector<unsigned char>&))
+                                 std::vector<unsigned char> (*reflect)(const std::vector<unsigned char>&),
+                                 std::uint16_t service = 53)
     {
         const int fd = udp_open(port);
         EXPECT_GE(fd, 0) << "cannot bind port " << port;
         if (fd < 0) return -1;
-        EXPECT_TRUE(udp_send(fd, 53, first.data(), first.size()));
+        EXPECT_TRUE(udp_send(fd, service, first.data(), first.size()));
         int answers = 0;
         const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(3);
         std::vector<unsigned char> got;
@@ -338,7 +339,7 @@ protected:
             if (!udp_receive(fd, &got, static_cast<int>(left.count()) + 1)) continue;
             ++answers;
             const std::vector<unsigned char> back = reflect(got);
-            udp_send(fd, 53, back.data(), back.size());
+            udp_send(fd, service, back.data(), back.size());
         }
         ::close(fd);
         return answers;
@@ -390,5 +391,21 @@ TEST_F(ReplyLoopReflector, ResponderOfFixedContentOrOfResponsesGetsFewAnswers)
         EXPECT_EQ(got.size(), 26u + 17);
     }
     ::close(client);
+    stop_cleanly();
+}
+
+// Echo answering from port 7 (--udp-reply-port=service) against a responder
+// on a high port that sends back the same bytes whatever it gets: one answer
+// a second, not an endless exchange.
+TEST_F(ReplyLoopReflector, EchoFromItsPortAnswersAReflectorOnceASecond)
+{
+    velmora_setup setup;
+    setup.settings = settings_image(256, {1, 0, 0, 0, 0, 0, 0, 0}); // echo alone
+    setup.arguments = {"--udp-reply-port=service"};
+    start(setup, {7}, {7});
+    const int answers = answers_in_three_seconds(5007, fixed_bytes, same_bytes, 7);
+    std::printf("echo from port 7, answers in 3 s to a fixed-content responder: %d\n", answers);
+    EXPECT_GE(answers, 1);
+    EXPECT_LE(answers, 4);
     stop_cleanly();
 }
