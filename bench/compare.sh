@@ -19,7 +19,7 @@ cd "$(dirname "$0")/.."
 root=$(pwd)
 
 seconds=5 runs=3 smoke=0 note="" build=1 build_dir=build/bench-release
-servers="velmora mini mini-one-socket xinetd openbsd-inetd inetutils-inetd dnsmasq"
+servers="velmora velmora-service mini mini-one-socket xinetd openbsd-inetd inetutils-inetd dnsmasq"
 only_measures=""
 out="$root/bench/RESULTS.md"
 while [ $# -gt 0 ]; do
@@ -27,7 +27,7 @@ while [ $# -gt 0 ]; do
     --no-build) build=0 ;;
     --build-dir) build_dir=$2 build=0; shift ;;
     --velmora) export VELMORA_BIN=$2; shift ;;
-    --smoke) smoke=1 seconds=1 runs=1 servers="velmora mini" out="" ;;
+    --smoke) smoke=1 seconds=1 runs=1 servers="velmora velmora-service mini" out="" ;;
     --seconds) seconds=$2; shift ;;
     --runs) runs=$2; shift ;;
     --servers) servers=$2; shift ;;
@@ -61,8 +61,8 @@ fi
 
 # Peers come from Debian packages, unpacked into the scratch folder.
 needs_peers=0
-for s in $servers; do case $s in velmora|mini*) ;; *) needs_peers=1 ;; esac; done
-available="velmora mini mini-one-socket"
+for s in $servers; do case $s in velmora*|mini*) ;; *) needs_peers=1 ;; esac; done
+available="velmora velmora-service mini mini-one-socket"
 if [ "$needs_peers" = 1 ]; then
   echo "compare: fetching peers into $PEERS" >&2
   bench/fetch_peers.sh "$PEERS" >"$scratch/peers.txt" || true
@@ -84,7 +84,7 @@ measures_of() {
   case $1 in
     velmora) all="first-port tcp-echo-1 tcp-echo-50 daytime-rate udp-echo chargen chargen-stalled dns $dnsperf discard-in telnet-in burst burst-3000 burst-10000 idle" ;;
     mini) all="tcp-echo-1 tcp-echo-50 udp-echo" ;;
-    mini-one-socket) all="udp-echo" ;;
+    mini-one-socket|velmora-service) all="udp-echo" ;;
     dnsmasq) all="dns $dnsperf" ;;
     *) all="first-port tcp-echo-1 tcp-echo-50 daytime-rate udp-echo chargen chargen-stalled burst idle" ;;
   esac
@@ -188,7 +188,8 @@ load_after=$(cut -d' ' -f1-3 /proc/loadavg)
   echo "  echoed data). mini is a minimal thread-per-connection loop doing recv 8 KiB / send as Velmora's"
   echo "  echo does, and answering each UDP datagram from a fresh socket as Velmora does: the ceilings"
   echo "  for Velmora's echo. mini-one-socket answers datagrams from its listening socket: the"
-  echo "  difference is the price of the fresh socket."
+  echo "  difference is the price of the fresh socket. velmora-service is Velmora started with"
+  echo "  --udp-reply-port=service: its UDP echo answers from port 7, as mini-one-socket does."
   echo "- daytime-rate: 16 loops of connect, read to the end, close. udp-echo: 64-byte requests,"
   echo "  16 outstanding, a request unanswered after 200 ms counts as lost. chargen: one reader."
   echo "- chargen-stalled: ${STALLED_COUNT:-100} clients connect to chargen and never read (default receive"

@@ -87,7 +87,7 @@ function best_of(metric, group, direction,    s, peer, pm, pv, found) {
     best_server = ""; found = ""
     for (s = 1; s <= server_count; s++) {
         peer = servers[s]
-        if (peer == "velmora") continue
+        if (peer ~ /^velmora/) continue
         if (group == "mini" && peer != "mini") continue
         if (group == "dnsmasq" && peer != "dnsmasq") continue
         if (group == "inetd" && (peer ~ /^mini/ || peer == "dnsmasq")) continue
@@ -154,6 +154,29 @@ END {
         }
         printf "| %s | %s | %s | %s | %s | %s | %s | %s |\n", m, units[m], show(v), (best == "" ? "-" : best), \
                (best == "" ? "-" : show(best_value)), ratio, c_text[i], met
+    }
+    # Replies from the service's port (--udp-reply-port=service): UDP echo's
+    # CPU per request against the best inetd and the minimal loop that
+    # answers from its listening socket.
+    if (("udp-echo-server-cpu", "velmora-service") in count) {
+        v = median("udp-echo-server-cpu", "velmora-service")
+        rows = ""
+        best_value = best_of("udp-echo-server-cpu", "inetd", "low")
+        if (best_server != "")
+            rows = rows sprintf("| %s (best inetd) | %s | %s | %.2f | <= 1.0 x best inetd | %s |\n", best_server, \
+                                show(best_value), show(v), v / best_value, (v <= best_value ? "yes" : "no"))
+        if (("udp-echo-server-cpu", "mini-one-socket") in count) {
+            mv = median("udp-echo-server-cpu", "mini-one-socket")
+            rows = rows sprintf("| mini-one-socket | %s | %s | %.2f | - | - |\n", show(mv), show(v), v / mv)
+        }
+        print ""
+        printf "UDP echo answered from port 7 (velmora-service, --udp-reply-port=service): %s us of server CPU per request.\n", show(v)
+        if (rows != "") {
+            print ""
+            print "| against | its median, us | Velmora's median, us | ratio | target | met |"
+            print "|---|---|---|---|---|---|"
+            printf "%s", rows
+        }
     }
     # What a fresh socket per UDP reply costs: the minimal loop with it and
     # without it (answering from its listening socket).

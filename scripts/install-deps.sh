@@ -13,5 +13,6 @@ apt_install libgtest-dev libgmock-dev \
   g++-mingw-w64-i686 mingw-w64-i686-dev \
   wine wine32 xvfb xdotool x11-utils x11-apps imagemagick \
   iproute2 util-linux procps psmisc tmux netcat-openbsd rdate bind9-dnsutils inetutils-telnet python3 \
+  monitoring-plugins-basic monitoring-plugins-standard \
   clang libclang-rt-14-dev \
   systemd lintian devscripts

@@ -41,7 +41,7 @@ void chargen_udp_reply(const datagram& d)
         return r;
     }();
     random_seed(static_cast<std::uint32_t>(clock_seconds_now()));
-    send_from_fresh_socket(d.sender, reply.bytes, chargen_udp_length(random_next()));
+    send_udp_reply(d, reply.bytes, chargen_udp_length(random_next()));
 }
 
 const unsigned char chargen_ring[chargen_ring_size] = {

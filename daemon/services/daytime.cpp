@@ -29,7 +29,7 @@ void daytime_tcp_session(void* connection)
 void daytime_udp_reply(const datagram& d)
 {
     char text[daytime_text_size];
-    if (daytime_now(text)) send_from_fresh_socket(d.sender, text, daytime_text_size);
+    if (daytime_now(text)) send_udp_reply(d, text, daytime_text_size);
 }
 
 namespace {

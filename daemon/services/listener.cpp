@@ -32,16 +32,19 @@ listener_outcome bind_outcome(int error)
     return listener_outcome::bind_failed;
 }
 
-// Creates and binds a listener socket; tells the failure, shows the box and
+// Creates a socket of the job's address family and binds it to the job's
+// address and the service's port; tells the failure, shows the box and
 // returns net_invalid_socket on failure.
-net_socket open_listener_socket(listener_job* job, net_socket socket, std::uint16_t port)
+net_socket open_listener_socket(listener_job* job, bool stream)
 {
+    const listen_address& local = *job->local;
+    const net_socket socket = stream ? net_open_stream_for(&local.address) : net_open_datagram_for(&local.address);
     if (socket == net_invalid_socket) {
         listener_tell(job, listener_outcome::no_socket, net_last_error());
         message_box("socket() failed", "Error");
         return net_invalid_socket;
     }
-    if (net_bind_any(socket, port) != 0) {
+    if (net_bind_to(socket, &local.address, job->service->port, local.both_families) != 0) {
         const int error = net_last_error();
         listener_tell(job, bind_outcome(error), error);
         show_socket_error("Socket Error Nr: %d\nVESK already running ?", "VESK - bind(sock) failed", error);
@@ -127,7 +130,7 @@ void run_tcp_listener(void* raw)
         listener_tell(job, listener_outcome::no_file, 0);
         return;
     }
-    const net_socket listener = open_listener_socket(job, net_open_stream(), row.port);
+    const net_socket listener = open_listener_socket(job, true);
     if (listener == net_invalid_socket) return;
     if (net_listen(listener, net_listen_backlog_most()) < 0) {
         const int error = net_last_error();
@@ -190,7 +193,7 @@ bool session_on_listener(thread_entry session, void* argument, int*)
 
 bool dispatch_receive(datagram_handler handler, net_socket listener, int received, int error,
                       const net_address* sender, unsigned char* buffer, int* failures_in_a_row,
-                      recent_datagrams* recent)
+                      recent_datagrams* recent, bool reply_from_listener)
 {
     // A count beyond what was offered cannot be a whole datagram in the
     // buffer: it is handled as a cut one, so no handler reads past the buffer.
@@ -200,7 +203,7 @@ bool dispatch_receive(datagram_handler handler, net_socket listener, int receive
         return count_failure(failures_in_a_row) > 1;
     }
     *failures_in_a_row = 0;
-    handler({listener, sender, buffer, over_long ? udp_receive_offer : received, over_long, recent});
+    handler({listener, sender, buffer, over_long ? udp_receive_offer : received, over_long, recent, reply_from_listener});
     return false;
 }
 
@@ -208,7 +211,8 @@ void run_udp_listener(void* raw)
 {
     auto* job = static_cast<listener_job*>(raw);
     const service_row& row = *job->service;
-    const net_socket listener = open_listener_socket(job, net_open_datagram(), row.port);
+    const bool reply_from_listener = job->options->udp_reply == udp_reply_port::service;
+    const net_socket listener = open_listener_socket(job, false);
     if (listener == net_invalid_socket) return;
     listener_tell(job, listener_outcome::serving, 0);
     unsigned char buffer[udp_buffer_size];
@@ -220,7 +224,8 @@ void run_udp_listener(void* raw)
     for (;;) {
         const int received = net_recv_from(listener, buffer, udp_receive_offer, &sender);
         const int error = received < 0 ? net_last_error() : 0;
-        if (dispatch_receive(row.udp_reply, listener, received, error, &sender, buffer, &failures_in_a_row, &recent)) {
+        if (dispatch_receive(row.udp_reply, listener, received, error, &sender, buffer, &failures_in_a_row, &recent,
+                             reply_from_listener)) {
             clock_sleep_ms(failure_pause_ms);
         }
     }

@@ -33,7 +33,8 @@ inline constexpr unsigned session_stack = thread_default_stack + stream_portion;
 // holds its first 255 bytes. `listener` is the socket it arrived on, for a
 // service that answers from its own port; `recent`, the listener's memory
 // of the datagrams answered lately, is for such a service too (nullptr where
-// there is none).
+// there is none); `reply_from_listener` says that this run's replies of echo,
+// chargen, daytime and time leave from the listener too.
 struct datagram {
     net_socket listener;
     const net_address* sender;
@@ -41,6 +42,7 @@ struct datagram {
     int count;
     bool over_long;
     recent_datagrams* recent;
+    bool reply_from_listener;
 };
 using datagram_handler = void (*)(const datagram& d);
 
@@ -80,11 +82,13 @@ struct listener_reports {
 };
 
 // What a listener thread is handed: its service's row of the service table,
-// the options of the run and where it tells its outcome (nullptr: nobody
-// waits for it). All outlive every thread.
+// the options of the run, the one of their addresses that it binds and
+// where it tells its outcome (nullptr: nobody waits for it). All outlive
+// every thread.
 struct listener_job {
     const service_row* service;
     const run_options* options;
+    const listen_address* local;
     listener_reports* reports;
     bool udp;
     listener_outcome outcome; // under reports->lock
@@ -106,7 +110,7 @@ void run_udp_listener(void* job);
 // listener should pause before the next receive, because failures persist.
 bool dispatch_receive(datagram_handler handler, net_socket listener, int received, int error,
                       const net_address* sender, unsigned char* buffer, int* failures_in_a_row,
-                      recent_datagrams* recent = nullptr);
+                      recent_datagrams* recent = nullptr, bool reply_from_listener = false);
 
 // A session thread's argument is its accepted socket.
 inline net_socket session_socket(void* argument) { return static_cast<net_socket>(thread_argument_value(argument)); }

@@ -39,7 +39,10 @@ bool read_quote_file()
 
 bool quote_load_file()
 {
-    if (read_quote_file()) return true;
+    // A quote listener per listen address: the first one reads the file,
+    // the others wait for it and share its outcome.
+    static const bool loaded = read_quote_file();
+    if (loaded) return true;
     message_box("Quote of the day File >VESK.TXT< not found !", "VESK Error", box_icon::exclamation);
     return false;
 }

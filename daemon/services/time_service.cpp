@@ -17,7 +17,7 @@ void time_udp_reply(const datagram& d)
 {
     unsigned char value[4];
     time_bytes(clock_seconds_now(), value);
-    send_from_fresh_socket(d.sender, value, sizeof value);
+    send_udp_reply(d, value, sizeof value);
 }
 
 std::uint32_t time_value(std::int64_t unix_seconds)

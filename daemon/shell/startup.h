@@ -16,7 +16,7 @@
 struct velmora_run {
     ServiceSelection selection;
     run_options options;
-    listener_job jobs[2 * service_count];
+    listener_job jobs[2 * service_count * listen_address_limit];
     int job_count; // the jobs started (or tried) for the selected services
     listener_reports reports; // lock and signal: nullptr where the system cannot make them
 };
@@ -24,8 +24,6 @@ struct velmora_run {
 // "WAIT" anywhere in the arguments, case-sensitive, asks for the pause that
 // lets an ending instance release its ports.
 bool command_line_waits(const char* arguments);
-// "--quiet" as a word of its own among the arguments.
-bool command_line_quiet(const char* arguments);
 inline constexpr unsigned restart_wait_ms = 5000;
 inline constexpr unsigned startup_pause_ms = 300;
 
@@ -71,15 +69,19 @@ inline constexpr const char* shell_caption = "Velmora V1.0";
 // Where there is no icon or dialog to show the state, `report` (may be
 // nullptr) is told, once the listeners have tried to bind, which settings
 // file was read, what it held, and the account of describe_listeners.
+// `note` (may be nullptr) takes a line about how the host serves, such as
+// the lack of IPv6, where no box is the right place for it.
 struct startup_host {
     void (*pause)(unsigned milliseconds);
     void (*show_sockets_error)(int code);
     void (*report)(const char* settings_path, selection_file_kind kind, const char* account);
+    void (*note)(const char* line);
 };
 
 // The start-up steps from the first pause to the running listeners: the
-// executable check, the pause that "WAIT" asks for, the sockets interface,
-// the selection, the service-process registration and the listeners.
+// command line, the executable check, the pause that "WAIT" asks for, the
+// sockets interface, the listen addresses, the selection, the
+// service-process registration and the listeners.
 // Fills `run`, which must outlive every thread. Returns false when the
 // program must end with status -1; `entry` receives the registration entry
 // for the end sequence.

@@ -15,6 +15,5 @@ inline constexpr int shell_restart = 1;
 int run_shell(const sigset_t& ending, ServiceSelection* choice);
 
 // Replaces the process image with the running executable, "WAIT" and the
-// other arguments this run was started with (`argv` as main had it), so that
-// options such as --quiet survive an Apply.
-void restart_program(char** argv);
+// command line's `options` (null-terminated, as argv + 1).
+void restart_program(char* const* options);

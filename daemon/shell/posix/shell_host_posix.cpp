@@ -1,8 +1,8 @@
 #include "shell_host.h"
 
 #include <cstring>
-#include <vector>
 #include <unistd.h>
+#include <vector>
 
 #include "console_shell.h"
 #include "module_path.h"
@@ -30,14 +30,16 @@ int run_shell(const sigset_t& ending, ServiceSelection* choice)
     return wait_for_ending(ending);
 }
 
-void restart_program(char** argv)
+void restart_program(char* const* options)
 {
     char executable[executable_path_size];
     if (module_path(executable, sizeof executable) == 0) return;
     char wait[] = "WAIT";
+    // The new instance serves as this one did: same addresses, same reply
+    // mode.
     std::vector<char*> arguments = {executable, wait};
-    for (int i = 1; argv[i] != nullptr; ++i)
-        if (std::strcmp(argv[i], wait) != 0) arguments.push_back(argv[i]);
+    for (char* const* option = options; *option != nullptr; ++option)
+        if (std::strcmp(*option, wait) != 0) arguments.push_back(*option);
     arguments.push_back(nullptr);
     ::execv(executable, arguments.data());
 }

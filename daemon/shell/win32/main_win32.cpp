@@ -80,7 +80,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR arguments, int)
     // threads go on reading it while the run-time ends the process after
     // WinMain has returned.
     static velmora_run run{};
-    if (!start_services(arguments, {pause_with_dialog, show_sockets_error, nullptr}, &run, &entry)) return -1;
+    if (!start_services(arguments, {pause_with_dialog, show_sockets_error, nullptr, nullptr}, &run, &entry)) return -1;
     // The dialog keeps a choice of its own, which Apply replaces once saved.
     ServiceSelection choice = run.selection;
 
