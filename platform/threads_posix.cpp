@@ -87,6 +87,25 @@ pthread_mutex_t park_lock = PTHREAD_MUTEX_INITIALIZER;
 
 } // namespace
 
+namespace {
+
+// `milliseconds` from now on the monotonic clock, which no clock setting
+// moves.
+timespec monotonic_deadline(unsigned milliseconds)
+{
+    timespec deadline{};
+    ::clock_gettime(CLOCK_MONOTONIC, &deadline);
+    deadline.tv_sec += static_cast<std::time_t>(milliseconds / 1000);
+    deadline.tv_nsec += static_cast<long>(milliseconds % 1000) * 1000000L;
+    if (deadline.tv_nsec >= 1000000000L) {
+        deadline.tv_sec += 1;
+        deadline.tv_nsec -= 1000000000L;
+    }
+    return deadline;
+}
+
+} // namespace
+
 struct park_wake {
     pthread_cond_t condition;
 };
@@ -141,14 +160,7 @@ void park_wake_raise(park_wake* wake) { pthread_cond_signal(&wake->condition); }
 
 void park_wake_wait(park_wake* wake, unsigned milliseconds)
 {
-    timespec deadline{};
-    ::clock_gettime(CLOCK_MONOTONIC, &deadline);
-    deadline.tv_sec += static_cast<std::time_t>(milliseconds / 1000);
-    deadline.tv_nsec += static_cast<long>(milliseconds % 1000) * 1000000L;
-    if (deadline.tv_nsec >= 1000000000L) {
-        deadline.tv_sec += 1;
-        deadline.tv_nsec -= 1000000000L;
-    }
+    const timespec deadline = monotonic_deadline(milliseconds);
     pthread_cond_timedwait(&wake->condition, &park_lock, &deadline);
 }
 
@@ -192,15 +204,7 @@ void thread_signal_wait(thread_signal* signal)
 
 bool thread_signal_wait_for(thread_signal* signal, unsigned milliseconds)
 {
-    // Measured on the monotonic clock, which no clock setting moves.
-    timespec deadline{};
-    ::clock_gettime(CLOCK_MONOTONIC, &deadline);
-    deadline.tv_sec += static_cast<std::time_t>(milliseconds / 1000);
-    deadline.tv_nsec += static_cast<long>(milliseconds % 1000) * 1000000L;
-    if (deadline.tv_nsec >= 1000000000L) {
-        deadline.tv_sec += 1;
-        deadline.tv_nsec -= 1000000000L;
-    }
+    const timespec deadline = monotonic_deadline(milliseconds);
     for (;;) {
         if (::sem_clockwait(&signal->semaphore, CLOCK_MONOTONIC, &deadline) == 0) return true;
         if (errno != EINTR) return false;
