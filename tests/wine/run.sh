@@ -65,8 +65,8 @@ fi
 PROGRAMS="$WINEPREFIX/drive_c/velmora"
 mkdir -p "$PROGRAMS"
 cp "$BUILD_DIR/VELMORA.EXE" "$BUILD_DIR/WINDRIVER.EXE" "$PROGRAMS/"
-FENNIP=$(find "$BUILD_DIR" -name FENNIP.EXE -print -quit)
-VESK=$(find "$BUILD_DIR" -name VESK.EXE -print -quit)
+FENNIP=$(find "$BUILD_DIR" -name _CPack_Packages -prune -o -name FENNIP.EXE -print -quit)
+VESK=$(find "$BUILD_DIR" -name _CPack_Packages -prune -o -name VESK.EXE -print -quit)
 [ -n "$FENNIP" ] && cp "$FENNIP" "$PROGRAMS/"
 [ -n "$VESK" ] && cp "$VESK" "$PROGRAMS/"
 [ -f "$BUILD_DIR/VELMORACTL.EXE" ] && cp "$BUILD_DIR/VELMORACTL.EXE" "$PROGRAMS/"
