@@ -57,6 +57,8 @@ case $measure in
   dns|dnsperf) ready_port=53 ;;
   daytime-rate) ready_port=13 ;;
   chargen|chargen-stalled) ready_port=19 ;;
+  discard-in) ready_port=9 ;;
+  telnet-in) ready_port=23 ;;
   *) ready_port=7 ;;
 esac
 start_server "$server"
@@ -124,7 +126,12 @@ case $measure in
     lost=$(awk '/Queries lost:/ {print $3}' "$WORK/dnsperf.out")
     echo "RESULT server=$server measure=dnsperf value=${qps:-0} unit=qps lost=${lost:-?} outstanding=16 $busy server_cpu_s=$server_cpu"
     ;;
+  # Telnet's parser against discard's plain receive, the same stream of text.
+  discard-in) run_load stream-in --port 9 --seconds "$seconds" --pid "$SERVER_PID" | sed 's/measure=stream-in/measure=discard-in/' ;;
+  telnet-in) run_load stream-in --port 23 --seconds "$seconds" --pid "$SERVER_PID" | sed 's/measure=stream-in/measure=telnet-in/' ;;
   burst) run_load burst --port 7 --count "$BURST_COUNT" --seconds 30 --pid "$SERVER_PID" ;;
+  burst-3000|burst-10000)
+    run_load burst --port 7 --count "${measure#burst-}" --seconds 60 --pid "$SERVER_PID" | sed "s/measure=burst/measure=$measure/" ;;
   idle) run_load idle --port 7 --count "$IDLE_COUNT" --pid "$SERVER_PID" --seconds 60 ;;
   *) echo "unknown measure $measure" >&2 ;;
 esac

@@ -20,6 +20,12 @@ prepare_velmora() {
   SERVER_COMMAND="$WORK/velmora/velmora"
 }
 
+# The same Velmora answering UDP from its service ports (--udp-reply-port=service).
+prepare_velmora_service() {
+  prepare_velmora
+  SERVER_COMMAND="$SERVER_COMMAND --udp-reply-port=service"
+}
+
 prepare_mini() {
   SERVER_COMMAND="$BUILD/bench/mini_echo/velmora_mini_echo 7"
 }
@@ -96,6 +102,7 @@ prepare_dnsmasq() {
 prepare_server() {
   case $1 in
     velmora) prepare_velmora ;;
+    velmora-service) prepare_velmora_service ;;
     mini) prepare_mini ;;
     mini-one-socket) prepare_mini_one_socket ;;
     xinetd) prepare_xinetd ;;

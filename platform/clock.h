@@ -19,7 +19,9 @@ struct calendar_time {
 std::int64_t clock_seconds_now();
 
 // Converts seconds since 1970 to local calendar time; safe on many threads
-// at once. Returns false when the system cannot convert the value.
+// at once. Returns false when the system cannot convert the value. Windows
+// applies the time-zone offset in force now, so only the current time is
+// converted exactly across a daylight-saving change.
 bool clock_local_time(std::int64_t seconds, calendar_time* out);
 
 // Milliseconds since the system started, modulo 2^32 (GetTickCount).

@@ -13,3 +13,6 @@ void console_binary_output();
 void console_write_output(const char* text, std::size_t length);
 // The same for standard error, with a NUL-terminated text.
 void console_write_error(const char* text);
+// The same for the run-time's file descriptor `descriptor` (a copy of a
+// standard stream, a pipe): every byte, or as many as it takes.
+void console_write_descriptor(int descriptor, const char* bytes, std::size_t length);

@@ -23,3 +23,14 @@ void console_write_error(const char* text)
     std::fputs(text, stderr);
     std::fflush(stderr);
 }
+
+void console_write_descriptor(int descriptor, const char* bytes, std::size_t length)
+{
+    while (length > 0) {
+        const unsigned chunk = length > 0x7FFF0000u ? 0x7FFF0000u : static_cast<unsigned>(length);
+        const int n = _write(descriptor, bytes, chunk);
+        if (n <= 0) return;
+        bytes += n;
+        length -= static_cast<std::size_t>(n);
+    }
+}

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 
 // Each returns a descriptor, or -1 when the file cannot be opened.
 int file_open_read(const char* path);
@@ -32,6 +33,33 @@ int file_flush(int fd);
 int file_replace(const char* from, const char* to);
 // 0 or -1.
 int file_remove(const char* path);
+
+// Where a write to `path` lands: `path` itself, or, when it is a symbolic
+// link, the file at the end of its chain of links, whether that exists or
+// not. `folder` receives that file's folder with every link in it resolved,
+// and `link_folder` the same for the folder `path` itself lies in (both
+// without a final separator), so that a caller can tell where a link leads.
+// `is_link` tells whether `path` is a link at all. False, with the reason
+// in file_last_error, when the chain cannot be followed (a loop, a folder
+// that does not exist). Windows 95 has no links: there `path` is its own
+// target.
+struct file_target {
+    std::string path;
+    std::string folder;
+    std::string link_folder;
+    bool is_link;
+};
+bool file_resolve_target(const char* path, file_target* target);
+
+// An advisory lock that cooperating programs take around reading, changing
+// and writing a file: held on the file at `path`, which is opened (for
+// reading, where writing is not allowed) or created empty when missing.
+// Waits up to `timeout_ms` while another holds it. Returns a descriptor for
+// file_lock_release, or -1 (file_last_error tells why; a lock still held by
+// another after the time reads as the system's "would block" or "lock
+// violation").
+int file_lock_take(const char* path, bool create, unsigned timeout_ms);
+void file_lock_release(int lock);
 
 // The system's error number of the calling thread's last failed file call.
 int file_last_error();

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "module_path.h"
+#include "self_check_notice.h"
 #include "stamp_format.h"
 
 // The one copy of the marker in the program's file. The stamping step fills
@@ -24,10 +25,10 @@ bool self_check_image(const unsigned char* image, std::size_t size)
     return stamped_sum == stamp_image_checksum(image, size, static_cast<std::size_t>(offset));
 }
 
-bool self_check_passes()
+namespace {
+
+bool file_passes(const char* path)
 {
-    char path[executable_path_size];
-    if (module_path(path, sizeof path) == 0) return false;
     std::FILE* file = std::fopen(path, "rb");
     if (file == nullptr) return false;
     std::vector<unsigned char> image;
@@ -37,4 +38,24 @@ bool self_check_passes()
     const bool read_error = std::ferror(file) != 0;
     std::fclose(file);
     return !read_error && self_check_image(image.data(), image.size());
+}
+
+} // namespace
+
+bool self_check_passes()
+{
+    char path[executable_path_size];
+    return module_path(path, sizeof path) != 0 && file_passes(path);
+}
+
+bool self_check_at_start()
+{
+    char path[executable_path_size];
+    if (module_path(path, sizeof path) == 0) {
+        self_check_tell_altered("(the running program, whose path cannot be read)");
+        return false;
+    }
+    if (file_passes(path)) return true;
+    self_check_tell_altered(path);
+    return false;
 }

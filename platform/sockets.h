@@ -1,4 +1,6 @@
-// Our thin layer over Winsock 1.1 and BSD sockets: IPv4, blocking sockets.
+// Our thin layer over Winsock 1.1 and BSD sockets: blocking sockets, IPv4
+// everywhere and IPv6 where the system offers it (not on Windows, whose
+// Winsock 1.1 knows IPv4 only).
 // Every failure reads as a Winsock error number on every platform, so that
 // message texts such as "Socket Error Nr: 10048" are the same everywhere.
 #pragma once
@@ -19,14 +21,16 @@ inline constexpr int net_error_connection_reset = 10054; // WSAECONNRESET
 inline constexpr int net_error_refused = 10061;          // WSAECONNREFUSED
 inline constexpr int net_error_host_not_found = 11001;   // WSAHOST_NOT_FOUND
 
-// A socket address as the sockets interface fills it: 16 bytes for IPv4.
+// A socket address as the sockets interface fills it: 16 bytes for IPv4, 28
+// for IPv6. Winsock only ever fills the first 16.
+inline constexpr int net_address_room = 28;
 struct net_address {
-    unsigned char bytes[16];
+    alignas(8) unsigned char bytes[net_address_room];
     int length;
 };
 
-// The port of an IPv4 address, in host order: bytes 2 and 3 of the socket
-// address, in network order on every platform.
+// The port of an address, in host order: bytes 2 and 3 of the socket
+// address, in network order on every platform and in both families.
 inline std::uint16_t net_address_port(const net_address* address)
 {
     return static_cast<std::uint16_t>(address->bytes[2] << 8 | address->bytes[3]);
@@ -42,13 +46,36 @@ int net_last_error();
 // Translates an errno value into its Winsock number (identity on Windows).
 int net_error_from_errno(int error);
 
+// IPv4 sockets.
 net_socket net_open_stream();
 net_socket net_open_datagram();
+// Sockets of the family of `address` (a local address to bind, or the peer
+// a datagram answers).
+net_socket net_open_stream_for(const net_address* address);
+net_socket net_open_datagram_for(const net_address* address);
+
+// Whether IPv6 sockets can serve here: false where the system lacks the
+// family (module not loaded), has it switched off (disable_ipv6), or, as
+// Winsock 1.1, never offers it.
+bool net_ipv6_available();
+bool net_address_is_ipv6(const net_address* address);
+// Any local address of one family (0.0.0.0 or ::), port 0.
+net_address net_any_address(bool ipv6);
+// Reads an address literal, port 0: IPv4 dotted quad, or IPv6 where the
+// platform offers it. false when `text` is none of these.
+bool net_parse_address(const char* text, net_address* out);
 int net_close(net_socket s);
 
 // Binds to any local address (0.0.0.0) and the given port; 0 or -1.
 int net_bind_any(net_socket s, std::uint16_t port);
+// Binds to `local` and `port`; 0 or -1. An IPv6 socket takes IPv4 peers too
+// (as v4-mapped addresses) when `both_families`, else IPv6 peers only.
+int net_bind_to(net_socket s, const net_address* local, std::uint16_t port, bool both_families);
 int net_listen(net_socket s, int backlog);
+// The largest listen backlog the system grants. A burst of connections
+// beyond the backlog is not refused but silently held back (the client
+// believes it is connected), so a listener asks for all there is.
+int net_listen_backlog_most();
 // Accepts a connection without asking for the peer's address.
 net_socket net_accept(net_socket s);
 // Accepts a connection that is already queued, without waiting: returns
@@ -82,7 +109,9 @@ int net_limit_send_buffer(net_socket s, int bytes);
 
 // Receives one datagram of at most `length` bytes. A longer datagram is a
 // failure (-1, net_error_message_size) that still leaves its first `length`
-// bytes in the buffer and its sender in `from`, as Winsock reports it.
+// bytes in the buffer and its sender in `from`, as Winsock reports it. An
+// IPv4 sender that reached an IPv6 socket is given as an IPv4 address, so
+// that a fresh socket answering it is an IPv4 one.
 int net_recv_from(net_socket s, void* buffer, int length, net_address* from);
 int net_send_to(net_socket s, const void* data, int length, const net_address* to);
 

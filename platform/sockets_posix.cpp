@@ -2,7 +2,9 @@
 
 #include <arpa/inet.h>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -23,9 +25,14 @@ int fail(int error)
     return -1;
 }
 
-net_socket open_socket(int type)
+int family_of(const net_address* address)
 {
-    const int s = ::socket(AF_INET, type | SOCK_CLOEXEC, 0);
+    return net_address_is_ipv6(address) ? AF_INET6 : AF_INET;
+}
+
+net_socket open_socket(int type, int family = AF_INET)
+{
+    const int s = ::socket(family, type | SOCK_CLOEXEC, 0);
     if (s < 0) {
         fail(errno);
         return net_invalid_socket;
@@ -65,12 +72,67 @@ net_socket net_open_stream() { return open_socket(SOCK_STREAM); }
 
 net_socket net_open_datagram() { return open_socket(SOCK_DGRAM); }
 
+net_socket net_open_stream_for(const net_address* address) { return open_socket(SOCK_STREAM, family_of(address)); }
+
+net_socket net_open_datagram_for(const net_address* address) { return open_socket(SOCK_DGRAM, family_of(address)); }
+
+bool net_ipv6_available()
+{
+    const int probe = ::socket(AF_INET6, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (probe < 0) return false;
+    ::close(probe);
+    // With disable_ipv6 the family still opens sockets, but no interface
+    // holds an IPv6 address: nothing would reach them.
+    const int setting = ::open("/proc/sys/net/ipv6/conf/all/disable_ipv6", O_RDONLY | O_CLOEXEC);
+    if (setting < 0) return true;
+    char value = '0';
+    const bool read = ::read(setting, &value, 1) == 1;
+    ::close(setting);
+    return !read || value != '1';
+}
+
+bool net_address_is_ipv6(const net_address* address)
+{
+    sa_family_t family = AF_INET;
+    std::memcpy(&family, address->bytes, sizeof family);
+    return family == AF_INET6;
+}
+
+net_address net_any_address(bool ipv6)
+{
+    if (!ipv6) return net_ipv4_address(INADDR_ANY, 0);
+    sockaddr_in6 sin6{};
+    sin6.sin6_family = AF_INET6;
+    sin6.sin6_addr = in6addr_any;
+    return net_address_from(sin6);
+}
+
+bool net_parse_address(const char* text, net_address* out)
+{
+    sockaddr_in sin = ipv4_socket_address(0);
+    if (::inet_pton(AF_INET, text, &sin.sin_addr) == 1) {
+        *out = net_address_from(sin);
+        return true;
+    }
+    sockaddr_in6 sin6{};
+    sin6.sin6_family = AF_INET6;
+    if (::inet_pton(AF_INET6, text, &sin6.sin6_addr) != 1) return false;
+    *out = net_address_from(sin6);
+    return true;
+}
+
 int net_close(net_socket s)
 {
     return ::close(static_cast<int>(s)) == 0 ? 0 : fail(errno);
 }
 
 int net_bind_any(net_socket s, std::uint16_t port)
+{
+    const net_address any = net_any_address(false);
+    return net_bind_to(s, &any, port, false);
+}
+
+int net_bind_to(net_socket s, const net_address* local, std::uint16_t port, bool both_families)
 {
     // Winsock binds a port whose earlier connections linger in TIME_WAIT, so
     // a restart finds its ports free; Linux does so only with SO_REUSEADDR,
@@ -82,14 +144,39 @@ int net_bind_any(net_socket s, std::uint16_t port)
         const int on = 1;
         ::setsockopt(static_cast<int>(s), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
     }
-    sockaddr_in sin = ipv4_socket_address(port);
-    sin.sin_addr.s_addr = htonl(INADDR_ANY);
-    return ::bind(static_cast<int>(s), reinterpret_cast<sockaddr*>(&sin), sizeof sin) == 0 ? 0 : fail(errno);
+    if (net_address_is_ipv6(local)) {
+        // Set either way: the system's default (net.ipv6.bindv6only) is the
+        // administrator's, and this choice is the program's.
+        const int only = both_families ? 0 : 1;
+        if (::setsockopt(static_cast<int>(s), IPPROTO_IPV6, IPV6_V6ONLY, &only, sizeof only) != 0) return fail(errno);
+    }
+    net_address address = *local;
+    address.bytes[2] = static_cast<unsigned char>(port >> 8);
+    address.bytes[3] = static_cast<unsigned char>(port & 0xFF);
+    return ::bind(static_cast<int>(s), reinterpret_cast<const sockaddr*>(address.bytes),
+                  static_cast<socklen_t>(address.length)) == 0
+               ? 0
+               : fail(errno);
 }
 
 int net_listen(net_socket s, int backlog)
 {
     return ::listen(static_cast<int>(s), backlog) == 0 ? 0 : fail(errno);
+}
+
+// Linux cuts any backlog to net.core.somaxconn (4096 by default since 5.4,
+// 128 before), which an administrator may raise; SOMAXCONN is the header's
+// figure. Asked afresh for each listener: the setting is the network
+// namespace's and may change.
+int net_listen_backlog_most()
+{
+    int most = SOMAXCONN;
+    if (std::FILE* f = std::fopen("/proc/sys/net/core/somaxconn", "re")) {
+        int configured = 0;
+        if (std::fscanf(f, "%d", &configured) == 1 && configured > most) most = configured;
+        std::fclose(f);
+    }
+    return most;
 }
 
 net_socket net_accept(net_socket s)
@@ -159,6 +246,25 @@ int net_recv(net_socket s, void* buffer, int length)
     return n < 0 ? fail(errno) : static_cast<int>(n);
 }
 
+namespace {
+
+// ::ffff:a.b.c.d, the form in which an IPv6 socket that takes both families
+// names an IPv4 peer, becomes a.b.c.d.
+void unmap_ipv4(net_address* address)
+{
+    static const unsigned char mapped_prefix[12] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF};
+    if (!net_address_is_ipv6(address)) return;
+    sockaddr_in6 sin6{};
+    std::memcpy(&sin6, address->bytes, sizeof sin6);
+    if (std::memcmp(sin6.sin6_addr.s6_addr, mapped_prefix, sizeof mapped_prefix) != 0) return;
+    sockaddr_in sin = ipv4_socket_address(0);
+    sin.sin_port = sin6.sin6_port;
+    std::memcpy(&sin.sin_addr, sin6.sin6_addr.s6_addr + 12, 4);
+    *address = net_address_from(sin);
+}
+
+} // namespace
+
 int net_recv_from(net_socket s, void* buffer, int length, net_address* from)
 {
     socklen_t from_length = sizeof from->bytes;
@@ -171,6 +277,7 @@ int net_recv_from(net_socket s, void* buffer, int length, net_address* from)
     } while (n < 0 && errno == EINTR);
     if (n < 0) return fail(errno);
     from->length = static_cast<int>(from_length);
+    unmap_ipv4(from);
     if (n > length) return fail(EMSGSIZE);
     return static_cast<int>(n);
 }
@@ -187,10 +294,10 @@ int net_send_to(net_socket s, const void* data, int length, const net_address* t
 
 std::uint16_t net_local_port(net_socket s)
 {
-    sockaddr_in sin{};
-    socklen_t length = sizeof sin;
-    if (::getsockname(static_cast<int>(s), reinterpret_cast<sockaddr*>(&sin), &length) != 0) return 0;
-    return ntohs(sin.sin_port);
+    net_address local{};
+    socklen_t length = sizeof local.bytes;
+    if (::getsockname(static_cast<int>(s), reinterpret_cast<sockaddr*>(local.bytes), &length) != 0) return 0;
+    return net_address_port(&local);
 }
 
 int net_resolve_ipv4(const char* host, std::uint16_t port, net_address* out)

@@ -27,16 +27,58 @@ net_socket net_open_stream() { return from_socket(socket(AF_INET, SOCK_STREAM, 0
 
 net_socket net_open_datagram() { return from_socket(socket(AF_INET, SOCK_DGRAM, 0)); }
 
+// Winsock 1.1 knows IPv4 only: every address is one, and so is every socket.
+net_socket net_open_stream_for(const net_address*) { return net_open_stream(); }
+
+net_socket net_open_datagram_for(const net_address*) { return net_open_datagram(); }
+
+bool net_ipv6_available() { return false; }
+
+bool net_address_is_ipv6(const net_address*) { return false; }
+
+net_address net_any_address(bool) { return net_ipv4_address(INADDR_ANY, 0); }
+
+bool net_parse_address(const char* text, net_address* out)
+{
+    // Four decimal numbers of 0 to 255 between dots, and nothing else:
+    // inet_addr would also take "10.1", hexadecimal and octal forms.
+    std::uint32_t value = 0;
+    const char* at = text;
+    for (int part = 0; part < 4; ++part) {
+        if (part > 0 && *at++ != '.') return false;
+        int number = 0;
+        int digits = 0;
+        for (; *at >= '0' && *at <= '9' && digits < 4; ++at, ++digits) number = number * 10 + (*at - '0');
+        if (digits == 0 || digits > 3 || number > 255) return false;
+        value = value << 8 | static_cast<std::uint32_t>(number);
+    }
+    if (*at != '\0') return false;
+    *out = net_ipv4_address(value, 0);
+    return true;
+}
+
 int net_close(net_socket s) { return result_of(closesocket(to_socket(s))); }
 
 int net_bind_any(net_socket s, std::uint16_t port)
 {
-    sockaddr_in sin = ipv4_socket_address(port);
-    sin.sin_addr.s_addr = htonl(INADDR_ANY);
+    const net_address any = net_any_address(false);
+    return net_bind_to(s, &any, port, false);
+}
+
+int net_bind_to(net_socket s, const net_address* local, std::uint16_t port, bool)
+{
+    sockaddr_in sin{};
+    std::memcpy(&sin, local->bytes, sizeof sin);
+    sin.sin_port = htons(port);
     return result_of(bind(to_socket(s), reinterpret_cast<sockaddr*>(&sin), sizeof sin));
 }
 
 int net_listen(net_socket s, int backlog) { return listen(to_socket(s), backlog) < 0 ? -1 : 0; }
+
+// Winsock cuts a larger figure to its own limit without an error (5 on
+// Windows 95); later stacks read the largest figure as "as many as is
+// reasonable".
+int net_listen_backlog_most() { return 0x7fffffff; }
 
 net_socket net_accept(net_socket s) { return from_socket(accept(to_socket(s), nullptr, nullptr)); }
 

@@ -41,6 +41,18 @@ struct thread_signal;
 thread_signal* thread_signal_create();
 void thread_signal_raise(thread_signal* signal);
 void thread_signal_wait(thread_signal* signal);
+// Waits as thread_signal_wait does, for at most `milliseconds`; true when
+// the signal was raised, false when the time ran out.
+bool thread_signal_wait_for(thread_signal* signal, unsigned milliseconds);
+
+// A lock around short work that threads share (a queued line, a text being
+// copied): the system's mutex or critical section, so that a waiting thread
+// sleeps instead of spinning. Created once and never destroyed; nullptr
+// when the system cannot make one.
+struct thread_lock;
+thread_lock* thread_lock_create();
+void thread_lock_take(thread_lock* lock);
+void thread_lock_release(thread_lock* lock);
 
 // Packs a socket or a small integer into the one argument and back.
 inline void* thread_argument(std::intptr_t value) { return reinterpret_cast<void*>(value); }

@@ -87,9 +87,47 @@ pthread_mutex_t park_lock = PTHREAD_MUTEX_INITIALIZER;
 
 } // namespace
 
+namespace {
+
+// `milliseconds` from now on the monotonic clock, which no clock setting
+// moves.
+timespec monotonic_deadline(unsigned milliseconds)
+{
+    timespec deadline{};
+    ::clock_gettime(CLOCK_MONOTONIC, &deadline);
+    deadline.tv_sec += static_cast<std::time_t>(milliseconds / 1000);
+    deadline.tv_nsec += static_cast<long>(milliseconds % 1000) * 1000000L;
+    if (deadline.tv_nsec >= 1000000000L) {
+        deadline.tv_sec += 1;
+        deadline.tv_nsec -= 1000000000L;
+    }
+    return deadline;
+}
+
+} // namespace
+
 struct park_wake {
     pthread_cond_t condition;
 };
+
+struct thread_lock {
+    pthread_mutex_t mutex;
+};
+
+thread_lock* thread_lock_create()
+{
+    auto* lock = new (std::nothrow) thread_lock;
+    if (lock == nullptr) return nullptr;
+    if (pthread_mutex_init(&lock->mutex, nullptr) != 0) {
+        delete lock;
+        return nullptr;
+    }
+    return lock;
+}
+
+void thread_lock_take(thread_lock* lock) { pthread_mutex_lock(&lock->mutex); }
+
+void thread_lock_release(thread_lock* lock) { pthread_mutex_unlock(&lock->mutex); }
 
 void park_lock_enter() { pthread_mutex_lock(&park_lock); }
 
@@ -122,14 +160,7 @@ void park_wake_raise(park_wake* wake) { pthread_cond_signal(&wake->condition); }
 
 void park_wake_wait(park_wake* wake, unsigned milliseconds)
 {
-    timespec deadline{};
-    ::clock_gettime(CLOCK_MONOTONIC, &deadline);
-    deadline.tv_sec += static_cast<std::time_t>(milliseconds / 1000);
-    deadline.tv_nsec += static_cast<long>(milliseconds % 1000) * 1000000L;
-    if (deadline.tv_nsec >= 1000000000L) {
-        deadline.tv_sec += 1;
-        deadline.tv_nsec -= 1000000000L;
-    }
+    const timespec deadline = monotonic_deadline(milliseconds);
     pthread_cond_timedwait(&wake->condition, &park_lock, &deadline);
 }
 
@@ -168,5 +199,14 @@ void thread_signal_raise(thread_signal* signal)
 void thread_signal_wait(thread_signal* signal)
 {
     while (::sem_wait(&signal->semaphore) != 0 && errno == EINTR) {
+    }
+}
+
+bool thread_signal_wait_for(thread_signal* signal, unsigned milliseconds)
+{
+    const timespec deadline = monotonic_deadline(milliseconds);
+    for (;;) {
+        if (::sem_clockwait(&signal->semaphore, CLOCK_MONOTONIC, &deadline) == 0) return true;
+        if (errno != EINTR) return false;
     }
 }

@@ -60,6 +60,21 @@ struct park_wake {
     HANDLE event;
 };
 
+struct thread_lock {
+    CRITICAL_SECTION section;
+};
+
+thread_lock* thread_lock_create()
+{
+    auto* lock = new (std::nothrow) thread_lock;
+    if (lock != nullptr) InitializeCriticalSection(&lock->section);
+    return lock;
+}
+
+void thread_lock_take(thread_lock* lock) { EnterCriticalSection(&lock->section); }
+
+void thread_lock_release(thread_lock* lock) { LeaveCriticalSection(&lock->section); }
+
 void park_lock_enter() { EnterCriticalSection(&park_lock); }
 
 void park_lock_leave() { LeaveCriticalSection(&park_lock); }
@@ -126,3 +141,8 @@ void thread_signal_raise(thread_signal* signal)
 }
 
 void thread_signal_wait(thread_signal* signal) { WaitForSingleObject(signal->semaphore, INFINITE); }
+
+bool thread_signal_wait_for(thread_signal* signal, unsigned milliseconds)
+{
+    return WaitForSingleObject(signal->semaphore, milliseconds) == WAIT_OBJECT_0;
+}

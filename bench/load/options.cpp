@@ -22,8 +22,8 @@ void options_usage()
                  "         [--connections N] [--outstanding N] [--count N] [--payload N] [--pid PID]\n"
                  "         [--block BYTES] [--in-flight BYTES]\n"
                  "         [-- COMMAND...]\n"
-                 "measures: tcp-echo daytime-rate udp-echo dns chargen chargen-stalled burst idle first-port\n"
-                 "          wait-port\n"
+                 "measures: tcp-echo daytime-rate udp-echo dns chargen chargen-stalled stream-in burst idle\n"
+                 "          first-port wait-port\n"
                  "hosts: 127.0.0.0/8 and ::1 only\n");
 }
 

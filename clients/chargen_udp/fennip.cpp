@@ -4,9 +4,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "client_start.h"
 #include "console.h"
-#include "self_check.h"
-#include "sockets.h"
 
 namespace {
 
@@ -20,21 +19,9 @@ int main()
 {
     console_binary_output();
     std::printf("\nChargen Test (UDP) (RFC864)\n\n");
-    if (!self_check_passes()) return EXIT_FAILURE;
-
-    const int startup_error = net_startup();
-    if (startup_error != 0) {
-        char message[64];
-        std::snprintf(message, sizeof message, "Socket Error Nr: %d", startup_error);
-        std::printf("%s - Error\n %s", "Chargen Test Application (UDP)", message);
-        return EXIT_FAILURE;
-    }
-
-    const net_socket s = net_open_datagram();
-    if (s == net_invalid_socket) {
-        std::printf("Error\nsocket() failed");
-        return EXIT_FAILURE;
-    }
+    if (!client_start("Chargen Test Application (UDP)")) return EXIT_FAILURE;
+    const net_socket s = client_socket(net_open_datagram());
+    if (s == net_invalid_socket) return EXIT_FAILURE;
 
     // Sending to an unresolved address would only leave the user waiting
     // for a reply that cannot come.

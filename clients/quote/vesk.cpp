@@ -3,9 +3,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "client_start.h"
 #include "console.h"
-#include "self_check.h"
-#include "sockets.h"
 
 namespace {
 
@@ -16,21 +15,9 @@ constexpr std::uint16_t quote_port = 17;
 int main()
 {
     console_binary_output();
-    if (!self_check_passes()) return EXIT_FAILURE;
-
-    char message[128];
-    const int startup_error = net_startup();
-    if (startup_error != 0) {
-        std::snprintf(message, sizeof message, "Socket Error Nr: %d", startup_error);
-        std::printf("VESK - Error\n %s", message);
-        return EXIT_FAILURE;
-    }
-
-    const net_socket s = net_open_stream();
-    if (s == net_invalid_socket) {
-        std::printf("Error\nsocket() failed");
-        return EXIT_FAILURE;
-    }
+    if (!client_start("VESK")) return EXIT_FAILURE;
+    const net_socket s = client_socket(net_open_stream());
+    if (s == net_invalid_socket) return EXIT_FAILURE;
 
     // Connecting to an unresolved address would fail with a misleading
     // error number; say what actually went wrong.
@@ -41,8 +28,7 @@ int main()
     }
 
     if (net_connect(s, &server) != 0) {
-        std::snprintf(message, sizeof message, "Socket Error Nr: %d\nVESK already running ?", net_last_error());
-        std::printf("VESK - connect(sock) failed\n%s", message);
+        std::printf("VESK - connect(sock) failed\nSocket Error Nr: %d\nVESK already running ?", net_last_error());
         return EXIT_FAILURE;
     }
 

@@ -1,4 +1,7 @@
-#include "formats.h"
+#include "daytime.h"
+
+#include <cstring>
+
 #include "service_handlers.h"
 
 namespace {
@@ -26,5 +29,40 @@ void daytime_tcp_session(void* connection)
 void daytime_udp_reply(const datagram& d)
 {
     char text[daytime_text_size];
-    if (daytime_now(text)) send_from_fresh_socket(d.sender, text, daytime_text_size);
+    if (daytime_now(text)) send_udp_reply(d, text, daytime_text_size);
+}
+
+namespace {
+
+void two_digits(char* out, int value)
+{
+    out[0] = static_cast<char>('0' + value / 10 % 10);
+    out[1] = static_cast<char>('0' + value % 10);
+}
+
+} // namespace
+
+int format_daytime(const calendar_time& when, char out[daytime_text_size])
+{
+    static const char days[] = "SunMonTueWedThuFriSat";
+    static const char months[] = "JanFebMarAprMayJunJulAugSepOctNovDec";
+    const int weekday = ((when.weekday % 7) + 7) % 7;
+    const int month = ((when.month % 12) + 12) % 12;
+    std::memcpy(out, days + 3 * weekday, 3);
+    out[3] = ' ';
+    std::memcpy(out + 4, months + 3 * month, 3);
+    out[7] = ' ';
+    out[8] = when.day >= 10 ? static_cast<char>('0' + when.day / 10 % 10) : ' ';
+    out[9] = static_cast<char>('0' + when.day % 10);
+    out[10] = ' ';
+    two_digits(out + 11, when.hour);
+    out[13] = ':';
+    two_digits(out + 14, when.minute);
+    out[16] = ':';
+    two_digits(out + 17, when.second);
+    out[19] = ' ';
+    two_digits(out + 20, when.year / 100);
+    two_digits(out + 22, when.year);
+    out[24] = '\n';
+    return daytime_text_size;
 }

@@ -17,5 +17,5 @@ void echo_tcp_session(void* connection)
 void echo_udp_reply(const datagram& d)
 {
     // An over-long datagram was not received whole: nothing to echo.
-    if (!d.over_long) send_from_fresh_socket(d.sender, d.bytes, d.count);
+    if (!d.over_long) send_udp_reply(d, d.bytes, d.count);
 }

@@ -1,8 +1,13 @@
+#include "quote.h"
+
+#include <cstring>
+
+#include "clock.h"
 #include "files.h"
-#include "formats.h"
-#include "global_text.h"
+#include "shown_text.h"
 #include "message_box.h"
 #include "program_files.h"
+#include "random_generator.h"
 #include "service_handlers.h"
 
 namespace {
@@ -13,10 +18,9 @@ quote_table quotes;
 // Loads VESK.TXT from beside the executable; false when it cannot be opened.
 bool read_quote_file()
 {
-    // Built in a buffer of its own: other threads use the shared one now.
-    char path[global_text_size];
+    char path[shown_text_size];
     path_beside_program("VESK.TXT", path, sizeof path);
-    global_text_store(path);
+    shown_text_store(path);
     const int fd = file_open_read(path);
     if (fd < 0) return false;
     quote_begin(&quotes);
@@ -35,7 +39,10 @@ bool read_quote_file()
 
 bool quote_load_file()
 {
-    if (read_quote_file()) return true;
+    // A quote listener per listen address: the first one reads the file,
+    // the others wait for it and share its outcome.
+    static const bool loaded = read_quote_file();
+    if (loaded) return true;
     message_box("Quote of the day File >VESK.TXT< not found !", "VESK Error", box_icon::exclamation);
     return false;
 }
@@ -47,4 +54,44 @@ void quote_tcp_session(void* connection)
     const int slot = quote_pick(random_next(), quotes.count);
     net_send(s, quotes.text[slot], quotes.length[slot]);
     net_close(s);
+}
+
+void quote_begin(quote_table* table)
+{
+    std::memset(table, 0, sizeof *table);
+}
+
+namespace {
+
+void quote_append(quote_table* table, unsigned char byte)
+{
+    // A quote longer than its slot is cut at 512 bytes; the NUL behind it stays.
+    int& length = table->length[table->count];
+    if (length < quote_slot_size - 1) table->text[table->count][length++] = byte;
+}
+
+} // namespace
+
+bool quote_feed(quote_table* table, unsigned char byte)
+{
+    if (table->count >= quote_separator_limit) return false;
+    if (byte == '%') {
+        ++table->count;
+    } else if (byte != 0) {
+        quote_append(table, byte);
+        if (byte == '\n') quote_append(table, '\r');
+    }
+    return true;
+}
+
+void quote_load(quote_table* table, const unsigned char* data, std::size_t size)
+{
+    quote_begin(table);
+    for (std::size_t i = 0; i < size && quote_feed(table, data[i]); ++i) {
+    }
+}
+
+int quote_pick(int r, int count)
+{
+    return static_cast<int>(static_cast<std::uint32_t>(r) * static_cast<std::uint32_t>(count) / 32767u);
 }

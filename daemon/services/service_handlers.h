@@ -20,6 +20,11 @@ void time_udp_reply(const datagram& d);
 void dns_tcp_session(void* connection);
 void dns_udp_reply(const datagram& d);
 
-// Sends a UDP reply from a fresh socket, so that it leaves from a port that
-// the system assigns, and closes the socket.
-void send_from_fresh_socket(const net_address* to, const void* data, int length);
+// Sends the reply to a datagram of echo, chargen, daytime or time. By default
+// from a fresh socket of the sender's family, closed at once, so that it
+// leaves from a port that the system assigns and two services can never
+// answer each other in a loop. Where the run asks for replies from the
+// service's port, from the listening socket instead, and only to a source
+// port of 1024 or above (below lie the services of other hosts), and not
+// to a repeat of the same bytes from the same sender within a second.
+void send_udp_reply(const datagram& d, const void* data, int length);

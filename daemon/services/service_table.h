@@ -16,9 +16,10 @@ struct service_row {
     // Runs on the TCP listener's thread before the port is bound; false when
     // the service cannot run (it has then said why).
     bool (*before_listening)();
-    // Port 53: every accepted connection first shows the global text as a
+    // Port 53: every accepted connection first shows the kept text as a
     // "TCP" box.
     bool box_before_session;
+    int dialog_box; // the id of the service's check box in the control dialog
 };
 
 inline constexpr int service_count = 8;

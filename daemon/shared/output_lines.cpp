@@ -1,9 +1,9 @@
 #include "output_lines.h"
 
-#include <atomic>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 
 #include "clock.h"
 #include "console.h"
@@ -11,117 +11,182 @@
 
 namespace {
 
-constexpr int line_room = 64;
-constexpr int queue_lines = 1024; // 64 KiB, as much as a pipe holds
-constexpr int batch_lines = 32;   // what the writer takes at once, on its own small stack
-// Once woken, the writer lets lines gather this long before it writes them:
+// Once woken, a writer lets texts gather this long before it writes them:
 // a busy listener then costs one waking and a few writes every so often
 // instead of a waking, two thread switches and a write per line. At tens
 // of thousands of lines a second that is a few hundred lines, well within
 // the queue.
 constexpr unsigned gather_ms = 2;
 
-struct queued_line {
-    char text[line_room];
-    int length;
+// One output channel: a bounded queue of texts of at most `room` bytes,
+// and the writer thread that drains it into its stream. Standard output
+// and standard error each have their own, so that a stream nobody reads
+// holds up only its own texts.
+template <int room, int slots>
+struct channel {
+    static constexpr int text_room = room;
+    struct text {
+        char bytes[room];
+        int length;
+    };
+    // Guarded by `guard`, which is made with `waiting` before the listeners
+    // start.
+    thread_lock* guard = nullptr;
+    text queue[slots] = {};
+    int first = 0;
+    int count = 0;
+    bool writing = false; // texts taken from the queue are being written
+    unsigned long dropped = 0;
+    thread_signal* waiting = nullptr; // set once, before the listeners start
+    void (*write)(const char* bytes, std::size_t length);
+    const char* dropped_format; // "%lu" texts were dropped
 };
 
-// Guarded by `busy`: a copy of 64 bytes is all anyone waits for, so a spin
-// lock does (and needs no thread library, which the Windows build's run-time
-// lacks for std::mutex).
-std::atomic_flag busy = ATOMIC_FLAG_INIT;
-queued_line queue[queue_lines];
-int first = 0;
-int count = 0;
-unsigned long dropped = 0;
-
-thread_signal* waiting = nullptr; // set once, before the listeners start
-
-void lock()
+void write_error(const char* bytes, std::size_t length)
 {
-    while (busy.test_and_set(std::memory_order_acquire)) {
-    }
+    char text[2048 + 1];
+    if (length >= sizeof text) length = sizeof text - 1;
+    std::memcpy(text, bytes, length);
+    text[length] = '\0';
+    console_write_error(text);
 }
 
-void unlock() { busy.clear(std::memory_order_release); }
+// Standard output: the "Executing server thread" lines, 64 KiB in all, as
+// much as a pipe holds. Standard error: boxes and the start report, fewer
+// and longer (a box may show a path of some 270 characters, the report one
+// and the state of every service).
+using output_channel = channel<64, 1024>;
+using error_channel = channel<1024, 64>;
+output_channel output{.write = console_write_output,
+                      .dropped_format = "(%lu lines of output were dropped: standard output was not read)\n"};
+error_channel errors{.write = write_error,
+                     .dropped_format = "(%lu messages were dropped: standard error was not read)\n"};
 
-void write_dropped(unsigned long lines)
-{
-    char text[line_room * 2];
-    const int length = std::snprintf(text, sizeof text,
-                                     "(%lu lines of output were dropped: standard output was not read)\n", lines);
-    if (length > 0) console_write_output(text, static_cast<std::size_t>(length));
-}
+// What the writer takes at once, joined into one write, on its own stack.
+template <typename C>
+constexpr int batch_of = 2048 / C::text_room;
 
-void writer(void*)
+template <typename C>
+void writer(void* raw)
 {
-    queued_line batch[batch_lines];
+    C& c = *static_cast<C*>(raw);
+    constexpr int batch = batch_of<C>;
+    char joined[batch * C::text_room];
     for (;;) {
-        thread_signal_wait(waiting);
+        thread_signal_wait(c.waiting);
         clock_sleep_ms(gather_ms);
         for (;;) {
-            lock();
-            int taken = 0;
-            while (taken < batch_lines && count > 0) {
-                batch[taken++] = queue[first];
-                first = (first + 1) % queue_lines;
-                --count;
-            }
-            // The count goes out after the lines that were queued before the
-            // drops began, where the gap is.
-            const unsigned long lost = count == 0 ? dropped : 0;
-            if (count == 0) dropped = 0;
-            unlock();
-            if (taken == 0 && lost == 0) break;
-            char joined[batch_lines * line_room];
             std::size_t length = 0;
-            for (int i = 0; i < taken; ++i) {
-                std::memcpy(joined + length, batch[i].text, static_cast<std::size_t>(batch[i].length));
-                length += static_cast<std::size_t>(batch[i].length);
+            thread_lock_take(c.guard);
+            int taken = 0;
+            while (taken < batch && c.count > 0) {
+                const auto& t = c.queue[c.first];
+                std::memcpy(joined + length, t.bytes, static_cast<std::size_t>(t.length));
+                length += static_cast<std::size_t>(t.length);
+                c.first = (c.first + 1) % static_cast<int>(std::size(c.queue));
+                --c.count;
+                ++taken;
             }
-            if (length > 0) console_write_output(joined, length);
-            if (lost > 0) write_dropped(lost);
+            // The count goes out after the texts that were queued before the
+            // drops began, where the gap is.
+            const unsigned long lost = c.count == 0 ? c.dropped : 0;
+            if (c.count == 0) c.dropped = 0;
+            c.writing = taken > 0 || lost > 0;
+            thread_lock_release(c.guard);
+            if (taken == 0 && lost == 0) break;
+            if (length > 0) c.write(joined, length);
+            if (lost > 0) {
+                char text[128];
+                const int n = std::snprintf(text, sizeof text, c.dropped_format, lost);
+                if (n > 0) c.write(text, static_cast<std::size_t>(n));
+            }
+            thread_lock_take(c.guard);
+            c.writing = false;
+            thread_lock_release(c.guard);
         }
     }
 }
 
+template <typename C>
+void start(C& c)
+{
+    if (c.waiting != nullptr) return;
+    thread_signal* signal = thread_signal_create();
+    if (signal == nullptr) return;
+    if (c.guard == nullptr) c.guard = thread_lock_create();
+    if (c.guard == nullptr) return;
+    c.waiting = signal;
+    if (!thread_start(writer<C>, &c, thread_default_stack + 2048 * 2)) c.waiting = nullptr;
+}
+
+// Queues the text, or writes it at once where no writer runs; never waits
+// for the stream.
+template <typename C>
+void put(C& c, const typename C::text& t)
+{
+    if (c.waiting == nullptr) {
+        c.write(t.bytes, static_cast<std::size_t>(t.length));
+        return;
+    }
+    thread_lock_take(c.guard);
+    const int slots = static_cast<int>(std::size(c.queue));
+    const bool queued = c.count < slots;
+    // The writer empties the queue before it waits again: only the text
+    // that finds it empty needs to wake it.
+    const bool wake = queued && c.count == 0;
+    if (queued) {
+        c.queue[(c.first + c.count) % slots] = t;
+        ++c.count;
+    } else {
+        ++c.dropped;
+    }
+    thread_lock_release(c.guard);
+    if (wake) thread_signal_raise(c.waiting);
+}
+
+template <typename C>
+bool drained(C& c)
+{
+    if (c.waiting == nullptr) return true;
+    thread_lock_take(c.guard);
+    const bool empty = c.count == 0 && !c.writing;
+    thread_lock_release(c.guard);
+    return empty;
+}
+
 } // namespace
+
+void output_lines_drain(unsigned limit_ms)
+{
+    constexpr unsigned poll_ms = 5;
+    for (unsigned waited = 0; waited < limit_ms && !(drained(output) && drained(errors)); waited += poll_ms)
+        clock_sleep_ms(poll_ms);
+}
 
 void output_lines_start()
 {
-    if (waiting != nullptr) return;
-    thread_signal* signal = thread_signal_create();
-    if (signal == nullptr) return;
-    waiting = signal;
-    if (!thread_start(writer, nullptr, thread_default_stack + sizeof(queued_line) * batch_lines * 2)) waiting = nullptr;
+    start(output);
+    start(errors);
 }
 
 void output_line(const char* format, ...)
 {
-    queued_line line;
+    output_channel::text line;
+    constexpr int room = static_cast<int>(sizeof line.bytes);
     va_list values;
     va_start(values, format);
-    const int n = std::vsnprintf(line.text, line_room - 1, format, values);
+    const int n = std::vsnprintf(line.bytes, room - 1, format, values);
     va_end(values);
     if (n < 0) return;
-    line.length = n < line_room - 2 ? n : line_room - 2;
-    if (line.length == 0 || line.text[line.length - 1] != '\n') line.text[line.length++] = '\n';
+    line.length = n < room - 2 ? n : room - 2;
+    if (line.length == 0 || line.bytes[line.length - 1] != '\n') line.bytes[line.length++] = '\n';
+    put(output, line);
+}
 
-    if (waiting == nullptr) {
-        console_write_output(line.text, static_cast<std::size_t>(line.length));
-        return;
-    }
-    lock();
-    const bool queued = count < queue_lines;
-    // The writer empties the queue before it waits again: only the line
-    // that finds it empty needs to wake it.
-    const bool wake = queued && count == 0;
-    if (queued) {
-        queue[(first + count) % queue_lines] = line;
-        ++count;
-    } else {
-        ++dropped;
-    }
-    unlock();
-    if (wake) thread_signal_raise(waiting);
+void output_error(const char* text)
+{
+    error_channel::text entry;
+    std::snprintf(entry.bytes, sizeof entry.bytes, "%s", text);
+    entry.length = static_cast<int>(std::strlen(entry.bytes));
+    put(errors, entry);
 }

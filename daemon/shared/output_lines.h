@@ -5,10 +5,23 @@
 // counted, and the count is written once output flows again.
 #pragma once
 
-// Starts the writer thread. Until it runs (or where it cannot be started)
+// Standard error goes the same way, through a queue and writer of its own:
+// a text handed to output_error (a box where there is no desktop, the start
+// report) is dropped and counted when nobody reads standard error.
+
+// Starts the writer threads. Until they run (or where it cannot be started)
 // lines are written at once by the thread that has them.
 void output_lines_start();
+
+// Waits until both queues have been written out, or `limit_ms` have passed
+// (a stream that nobody reads must not hold up the end): for a program that
+// ends right after its last texts.
+void output_lines_drain(unsigned limit_ms);
 
 // Queues one line (formatted as printf would, cut to 63 characters and
 // ended with a line feed); never blocks.
 [[gnu::format(printf, 1, 2)]] void output_line(const char* format, ...);
+
+// Queues a text for standard error (cut to 1023 bytes, written as it is);
+// never blocks.
+void output_error(const char* text);

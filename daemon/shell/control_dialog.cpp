@@ -3,24 +3,30 @@
 #include <cstdio>
 
 #include "message_box.h"
-#include "selection.h"
-#include "selection_file.h"
+#include "service_table.h"
+#include "shown_text.h"
 #include "startup.h"
-#include "global_text.h"
 
-const int dialog_box_ids[dialog_box_count] = {id_echo,   id_discard, id_daytime, id_quote, id_chargen,
-                                              id_telnet, id_time,    id_dns,     id_run_as_service, id_auto_start};
+int dialog_box_id(int flag)
+{
+    for (const service_row& row : service_table)
+        if (row.selection_flag == flag) return row.dialog_box;
+    return flag == selection_run_as_service_flag ? id_run_as_service : id_auto_start;
+}
 
 namespace {
 
-void boxes_from_record(const dialog_host& host)
+void boxes_from_record(const dialog_host& host, const ServiceSelection& choice)
 {
-    for (int i = 0; i < dialog_box_count; ++i) host.check(dialog_box_ids[i], selection_flag(selection, i) != 0);
+    for (int i = 0; i < dialog_box_count; ++i) host.check(dialog_box_id(i), selection_flag(choice, i) != 0);
 }
 
-void record_from_boxes(const dialog_host& host)
+ServiceSelection record_from_boxes(const dialog_host& host)
 {
-    for (int i = 0; i < dialog_box_count; ++i) selection_flag(selection, i) = host.is_checked(dialog_box_ids[i]) ? 1 : 0;
+    ServiceSelection record{};
+    record.format_version = selection_format_version;
+    for (int i = 0; i < dialog_box_count; ++i) selection_flag(record, i) = host.is_checked(dialog_box_id(i)) ? 1 : 0;
+    return record;
 }
 
 // A restart after a failed save would bring up the old file's choice (or
@@ -30,7 +36,7 @@ void show_save_failure(int error)
 {
     char reason[96];
     selection_file_error_text(error, reason, sizeof reason);
-    char text[global_text_size + sizeof reason + 160];
+    char text[shown_text_size + sizeof reason + 160];
     std::snprintf(text, sizeof text,
                   "The selection could not be saved to\n%s\n%s\n"
                   "Velmora goes on with the services it runs now and was not restarted.",
@@ -38,18 +44,18 @@ void show_save_failure(int error)
     message_box(text, shell_caption, box_icon::exclamation);
 }
 
-void apply_changes(const dialog_host& host)
+void apply_changes(const dialog_host& host, ServiceSelection* choice)
 {
-    const ServiceSelection in_force = selection;
-    record_from_boxes(host);
+    const ServiceSelection ticked = record_from_boxes(host);
+    shown_text_store(settings_file_path());
     int error = 0;
-    if (!save_selection(&error)) {
+    if (!save_selection(ticked, &error)) {
         // The boxes keep the ticks for another try; the record, which
         // Discard puts back into them, stays the choice in force.
-        selection = in_force;
         show_save_failure(error);
         return;
     }
+    *choice = ticked;
     // When no new instance can be started, this one keeps serving; the saved
     // selection takes effect at the next start.
     if (!host.start_new_instance()) {
@@ -60,7 +66,7 @@ void apply_changes(const dialog_host& host)
     host.post_quit(0);
 }
 
-std::intptr_t command(const dialog_host& host, int id)
+std::intptr_t command(const dialog_host& host, ServiceSelection* choice, int id)
 {
     switch (id) {
     case id_stop:
@@ -68,10 +74,10 @@ std::intptr_t command(const dialog_host& host, int id)
         host.post_quit(0);
         break;
     case id_apply:
-        apply_changes(host);
+        apply_changes(host, choice);
         break;
     case id_discard_changes:
-        boxes_from_record(host);
+        boxes_from_record(host, *choice);
         host.minimize();
         break;
     default:
@@ -82,14 +88,15 @@ std::intptr_t command(const dialog_host& host, int id)
 
 } // namespace
 
-std::intptr_t control_dialog_proc(const dialog_host& host, unsigned message, std::uintptr_t first, std::intptr_t second)
+std::intptr_t control_dialog_proc(const dialog_host& host, ServiceSelection* choice, unsigned message,
+                                  std::uintptr_t first, std::intptr_t second)
 {
     switch (message) {
     case dialog_message_init:
-        boxes_from_record(host);
+        boxes_from_record(host, *choice);
         return 1;
     case dialog_message_command:
-        return command(host, static_cast<int>(first & 0xFFFF));
+        return command(host, choice, static_cast<int>(first & 0xFFFF));
     case dialog_message_size:
         if (first == dialog_size_minimized) host.hide();
         return 0;

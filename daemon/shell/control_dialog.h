@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+#include "settings_file.h"
+
 // Message and notification numbers, as Windows defines them.
 inline constexpr unsigned dialog_message_size = 0x0005;         // WM_SIZE
 inline constexpr unsigned dialog_message_close = 0x0010;        // WM_CLOSE
@@ -22,10 +24,10 @@ inline constexpr int id_echo = 101, id_discard = 102, id_daytime = 103, id_quote
                      id_apply = 111, id_discard_changes = 112, id_options_frame = 113, id_dns = 114, id_time = 115,
                      id_auto_start = 116;
 
-// The check boxes in the order in which the dialog sets and reads them;
-// box i mirrors flag i of the record (echo_on ... auto_start).
-inline constexpr int dialog_box_count = 10;
-extern const int dialog_box_ids[dialog_box_count];
+// The check box that mirrors flag i of the record (echo_on ... auto_start):
+// a service's box is named in its row of the service table.
+inline constexpr int dialog_box_count = selection_flag_count;
+int dialog_box_id(int flag);
 
 // What the logic asks of the window that shows it.
 struct dialog_host {
@@ -45,4 +47,7 @@ struct dialog_host {
 };
 
 // Acts on one message; returns 1 where the message counts as handled.
-std::intptr_t control_dialog_proc(const dialog_host& host, unsigned message, std::uintptr_t first, std::intptr_t second);
+// `choice` is the dialog's own record: the choice in force, which the boxes
+// show and which Apply saves.
+std::intptr_t control_dialog_proc(const dialog_host& host, ServiceSelection* choice, unsigned message,
+                                  std::uintptr_t first, std::intptr_t second);

@@ -4,16 +4,10 @@
 #include <cstring>
 
 #include "apply_advice.h"
-#include "selection.h"
-#include "selection_file.h"
 #include "service_table.h"
+#include "settings_file.h"
 
 namespace {
-
-// The services' flags are named after their rows of the service table; the
-// two flags after them are options, not services.
-const char* const option_names[] = {"run-as-service", "autostart"};
-static_assert(service_count + 2 == selection_flag_count);
 
 const char usage[] =
     "Usage: velmoractl [--file PATH]\n"
@@ -24,7 +18,7 @@ const char usage[] =
     "The file is the one beside velmoractl, which is installed beside the Velmora\n"
     "program it belongs to; --file names another.\n"
     "\n"
-    "NAME: echo discard daytime quote chargen telnet time dns run-as-service autostart\n"
+    "NAME: %s\n"
     "\n"
     "Only the file changes: a running Velmora keeps its services until it starts\n"
     "again, and velmoractl tells how to restart it. Do not press Apply changes in\n"
@@ -54,8 +48,8 @@ void print_table(const char* path, const ServiceSelection& record)
         std::printf("%-9s %5u  %s\n", row.name, static_cast<unsigned>(row.port),
                     selection_flag(copy, row.selection_flag) ? "on" : "off");
     std::printf("\n");
-    for (int i = 0; i < 2; ++i)
-        std::printf("%-16s %s\n", option_names[i], selection_flag(copy, service_count + i) ? "on" : "off");
+    for (int i = service_count; i < selection_flag_count; ++i)
+        std::printf("%-16s %s\n", selection_flag_name(i), selection_flag(copy, i) ? "on" : "off");
 }
 
 // Says on standard error why the file holds no record to show or change.
@@ -101,10 +95,8 @@ int show(const char* path)
 
 int flag_index(const char* name)
 {
-    for (const service_row& row : service_table)
-        if (std::strcmp(row.name, name) == 0) return row.selection_flag;
-    for (int i = 0; i < 2; ++i)
-        if (std::strcmp(option_names[i], name) == 0) return service_count + i;
+    for (int i = 0; i < selection_flag_count; ++i)
+        if (std::strcmp(selection_flag_name(i), name) == 0) return i;
     return -1;
 }
 
@@ -117,17 +109,31 @@ int set(const char* path, int count, char** pairs)
         return command_misused;
     }
     for (int i = 0; i < count; i += 2) {
-        if (flag_index(pairs[i]) < 0)
-            return misused("unknown name \"%s\"; the names are echo discard daytime quote chargen telnet time "
-                           "dns run-as-service autostart",
-                           pairs[i]);
+        if (flag_index(pairs[i]) < 0) {
+            char names[160];
+            selection_flag_names(names, sizeof names);
+            std::fprintf(stderr, "velmoractl: unknown name \"%s\"; the names are %s\nSee velmoractl --help.\n",
+                         pairs[i], names);
+            return command_misused;
+        }
         if (i + 1 == count) return misused("%s needs on or off after it", pairs[i]);
         if (std::strcmp(pairs[i + 1], "on") != 0 && std::strcmp(pairs[i + 1], "off") != 0)
             return misused("\"%s\" is neither on nor off", pairs[i + 1]);
     }
 
+    // Held from the read to the read-back: a velmoractl or a dialog's Apply
+    // running at the same time waits, and no change is lost between them.
+    int error = 0;
+    const int lock = selection_file_lock(path, &error);
+    if (lock < 0) {
+        char reason[96];
+        selection_file_error_text(error, reason, sizeof reason);
+        std::fprintf(stderr, "velmoractl: the selection could not be saved to %s.\n%s\n", path, reason);
+        return command_refused;
+    }
     selection_file_content content = read_selection_file(path);
     if (content.kind != selection_file_kind::whole && content.kind != selection_file_kind::missing) {
+        selection_file_unlock(lock);
         report_unusable(path, content);
         std::fprintf(stderr, "Nothing was changed.\n");
         return command_refused;
@@ -137,8 +143,9 @@ int set(const char* path, int count, char** pairs)
     for (int i = 0; i < count; i += 2)
         selection_flag(record, flag_index(pairs[i])) = std::strcmp(pairs[i + 1], "on") == 0 ? 1 : 0;
 
-    int error = 0;
-    if (!write_selection_file(path, record, &error)) {
+    const bool written = write_selection_file(path, record, &error);
+    selection_file_unlock(lock);
+    if (!written) {
         char reason[96];
         selection_file_error_text(error, reason, sizeof reason);
         std::fprintf(stderr, "velmoractl: the selection could not be saved to %s.\n%s\n", path, reason);
@@ -154,7 +161,9 @@ int set(const char* path, int count, char** pairs)
 int run_selection_command(int argc, char** argv)
 {
     if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
-        std::fputs(usage, stdout);
+        char names[160];
+        selection_flag_names(names, sizeof names);
+        std::printf(usage, names);
         return command_done;
     }
     int next = 1;

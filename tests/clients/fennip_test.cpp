@@ -130,6 +130,9 @@ TEST(FennipSelfCheck, AnAlteredCopyStopsAfterTheBannerWithoutSending)
     ASSERT_TRUE(run.exited);
     EXPECT_NE(run.status, 0);
     EXPECT_EQ(run.output, banner);
+    // Nobody would know why it stopped: one line on standard error says.
+    EXPECT_EQ(run.errors, "fennip: the program file " + altered.program +
+                              " has been altered since it was built (its checksum does not match); it does not run.\n");
     EXPECT_FALSE(request_arrived);
 }
 

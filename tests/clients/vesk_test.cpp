@@ -107,7 +107,7 @@ TEST(VeskScripted, NothingOnPort17GivesTheRefusedConnectText)
     EXPECT_EQ(run.output, "VESK - connect(sock) failed\nSocket Error Nr: 10061\nVESK already running ?");
 }
 
-TEST(VeskSelfCheck, AnAlteredCopyEndsSilentlyWithoutConnecting)
+TEST(VeskSelfCheck, AnAlteredCopySaysSoOnStandardErrorAndEndsWithoutConnecting)
 {
     program_run intact, altered;
     ASSERT_TRUE(scratch_copy(&intact, VESK_PROGRAM, "vesk") && scratch_copy(&altered, VESK_PROGRAM, "vesk"));
@@ -132,6 +132,8 @@ TEST(VeskSelfCheck, AnAlteredCopyEndsSilentlyWithoutConnecting)
     ASSERT_TRUE(run.exited);
     EXPECT_NE(run.status, 0);
     EXPECT_EQ(run.output, "");
+    EXPECT_EQ(run.errors, "vesk: the program file " + altered.program +
+                              " has been altered since it was built (its checksum does not match); it does not run.\n");
     EXPECT_LT(connection, 0);
 }
 

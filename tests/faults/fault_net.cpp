@@ -100,11 +100,11 @@ bool tcp_send(int fd, const void* data, std::size_t size, int timeout_ms)
     return true;
 }
 
-int udp_open()
+int udp_open(std::uint16_t port)
 {
     const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     if (fd < 0) return -1;
-    const sockaddr_in here = loopback_address(0);
+    const sockaddr_in here = loopback_address(port);
     if (::bind(fd, reinterpret_cast<const sockaddr*>(&here), sizeof here) != 0) {
         ::close(fd);
         return -1;

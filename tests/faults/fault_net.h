@@ -25,8 +25,8 @@ std::string tcp_read(int fd, std::size_t limit, int timeout_ms, bool* closed = n
 // Sends everything within the time; false when it could not.
 bool tcp_send(int fd, const void* data, std::size_t size, int timeout_ms);
 
-// A UDP socket bound to an ephemeral port of 127.0.0.1.
-int udp_open();
+// A UDP socket bound to 127.0.0.1 and `port` (0: an ephemeral one).
+int udp_open(std::uint16_t port = 0);
 bool udp_send(int fd, std::uint16_t port, const void* data, std::size_t size);
 // Waits for one datagram from anywhere; false when none comes in time.
 bool udp_receive(int fd, std::vector<unsigned char>* datagram, int timeout_ms);

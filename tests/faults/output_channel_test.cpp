@@ -3,7 +3,10 @@
 // the caller left closed, and a thread limit that lets only some listeners
 // start. None of them may stop a service or pass unsaid.
 #include <chrono>
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <fstream>
 #include <regex>
 #include <thread>
@@ -26,16 +29,22 @@ bool daytime_served()
     return closed && text.size() == daytime_text_size;
 }
 
-// A pipe for Velmora's standard output, closed at the end of the test.
+// A pipe for Velmora's standard output or error, closed at the end of the
+// test. With `room`, the pipe holds only that many bytes (the read end is
+// -1 when the system will not make it so).
 struct output_pipe {
     int read_end = -1;
     int write_end = -1;
-    output_pipe()
+    explicit output_pipe(int room = 0)
     {
         int ends[2];
         if (::pipe2(ends, O_CLOEXEC) != 0) return;
         read_end = ends[0];
         write_end = ends[1];
+        if (room > 0 && ::fcntl(read_end, F_SETPIPE_SZ, room) != room) {
+            ::close(read_end);
+            read_end = -1;
+        }
     }
     ~output_pipe()
     {
@@ -75,9 +84,8 @@ TEST_F(OutputChannel, AReaderThatGoesAwayEndsNothing)
 // no listener waits, and the count comes once the reader reads again.
 TEST_F(OutputChannel, AnUnreadOutputStopsNoListenerAndTheEndStaysQuick)
 {
-    output_pipe out;
+    output_pipe out(4096);
     ASSERT_GE(out.read_end, 0);
-    ASSERT_EQ(::fcntl(out.read_end, F_SETPIPE_SZ, 4096), 4096);
     velmora_setup setup;
     setup.output = {stream_kind::descriptor, out.write_end};
     start(setup);
@@ -107,6 +115,41 @@ TEST_F(OutputChannel, AnUnreadOutputStopsNoListenerAndTheEndStaysQuick)
     EXPECT_EQ(velmora_stop(&run, 1000), 0);
     EXPECT_LT(std::chrono::steady_clock::now() - asked, std::chrono::seconds(1));
     EXPECT_EQ(sanitizer_reports(run), "");
+}
+
+// Port 53 shows a box before every connection, which without a desktop is
+// a line on standard error: a standard error that nobody reads must not
+// stop the port. The boxes are dropped and counted instead.
+TEST_F(OutputChannel, AnUnreadStandardErrorStopsNoListener)
+{
+    output_pipe err(4096);
+    ASSERT_GE(err.read_end, 0);
+    velmora_setup setup;
+    setup.errors = {stream_kind::descriptor, err.write_end};
+    start(setup);
+    // The pipe holds some sixty boxes, the queue sixty-four more.
+    int served = 0;
+    for (int i = 0; i < 600 && served == i; ++i) {
+        const int fd = tcp_connect(53, 3000);
+        if (fd < 0) break;
+        served += tcp_send(fd, "x", 1, 3000) && tcp_read(fd, 1, 3000) == "x";
+        ::close(fd);
+    }
+    EXPECT_EQ(served, 600);
+    EXPECT_TRUE(daytime_served());
+
+    ASSERT_EQ(::fcntl(err.read_end, F_SETFL, O_NONBLOCK), 0);
+    std::string text = drain(err.read_end);
+    EXPECT_NE(text.find("TCP: "), std::string::npos);
+    const std::regex count_line(R"(\((\d+) messages were dropped: standard error was not read\)\n)");
+    std::smatch found;
+    for (int waited = 0; waited < 3000 && !std::regex_search(text, found, count_line); waited += 50) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        text += drain(err.read_end);
+    }
+    ASSERT_FALSE(found.empty()) << text.substr(text.size() > 400 ? text.size() - 400 : 0);
+    EXPECT_GT(std::stol(found[1].str()), 300);
+    stop_cleanly();
 }
 
 TEST_F(OutputChannel, ClosedStandardDescriptorsAreNotTakenBySockets)
@@ -147,6 +190,100 @@ TEST_F(OutputChannel, ListenersThatCannotStartAreNamed)
     EXPECT_GT(boxes, 0) << errors;
     EXPECT_EQ(static_cast<std::size_t>(boxes) + listening_tcp_ports().size() + bound_udp_ports().size(), 14u) << errors;
     EXPECT_NE(errors.find("/VELMORA.CFG: running echo"), std::string::npos) << errors;
+    stop_cleanly();
+}
+
+// Under a thread limit that the listeners are within but their sessions
+// are not, a connection whose session thread cannot start is closed, and
+// that is said: the first at once, the rest counted once sessions start
+// again.
+TEST_F(OutputChannel, ConnectionsWithoutASessionThreadAreSaid)
+{
+    std::ofstream("/proc/sys/net/ipv4/ip_unprivileged_port_start") << 0;
+    velmora_setup setup;
+    setup.settings = settings_image(256, {1}); // echo alone
+    setup.user = 64124;
+    setup.thread_limit = 200;
+    start(setup, {7}, {7});
+    std::vector<int> held;
+    for (int i = 0; i < 500; ++i) {
+        const int fd = tcp_connect(7, 3000);
+        if (fd < 0) break;
+        tcp_send(fd, "x", 1, 3000);
+        held.push_back(fd);
+    }
+    ASSERT_EQ(held.size(), 500u);
+    int echoed = 0, closed_at_once = 0;
+    for (int fd : held) {
+        bool closed = false;
+        const std::string got = tcp_read(fd, 1, 3000, &closed);
+        echoed += got == "x";
+        closed_at_once += got.empty() && closed;
+    }
+    for (int fd : held) ::close(fd);
+    std::printf("echoed %d, closed at once %d\n", echoed, closed_at_once);
+    EXPECT_EQ(echoed + closed_at_once, 500);
+    ASSERT_GT(closed_at_once, 1) << "the limit did not bite";
+    // The sessions end; the next connection has a thread again.
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    const int fd = tcp_connect(7, 3000);
+    ASSERT_GE(fd, 0);
+    EXPECT_TRUE(tcp_send(fd, "y", 1, 3000));
+    EXPECT_EQ(tcp_read(fd, 1, 3000), "y");
+    ::close(fd);
+    const std::regex first(R"(Server thread for \d+ cannot start \(Error Nr: \d+\): closed\n)");
+    const std::regex count(R"(\((\d+) more connections closed: no server thread started\)\n)");
+    std::string output;
+    std::smatch found;
+    for (int waited = 0; waited < 3000 && !std::regex_search(output, found, count); waited += 50) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        output = program_output(run);
+    }
+    EXPECT_TRUE(std::regex_search(output, first)) << output.substr(output.size() > 400 ? output.size() - 400 : 0);
+    ASSERT_FALSE(found.empty());
+    EXPECT_EQ(std::stol(found[1].str()) + 1, closed_at_once);
+    stop_cleanly();
+}
+
+// The start line is written once the listeners have tried their ports, and
+// says for every selected service whether it serves or what stopped it.
+TEST_F(OutputChannel, TheStartLineNamesWhatStoppedEachService)
+{
+    // TCP 7 and UDP 13 are taken, and there is no quote file.
+    const int tcp7 = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int udp13 = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_in any{};
+    any.sin_family = AF_INET;
+    any.sin_port = htons(7);
+    ASSERT_EQ(::bind(tcp7, reinterpret_cast<sockaddr*>(&any), sizeof any), 0);
+    ASSERT_EQ(::listen(tcp7, 1), 0);
+    any.sin_port = htons(13);
+    ASSERT_EQ(::bind(udp13, reinterpret_cast<sockaddr*>(&any), sizeof any), 0);
+    velmora_setup setup;
+    setup.quotes = std::nullopt;
+    ASSERT_TRUE(velmora_start(&run, setup));
+    ASSERT_TRUE(velmora_started(&run, 10000)) << velmora_errors(run);
+    EXPECT_NE(velmora_errors(run).find("Velmora: " + run.folder +
+                                       "/VELMORA.CFG: running echo (UDP only: TCP port 7 in use), discard, daytime "
+                                       "(TCP only: UDP port 13 in use), chargen, telnet, time, dns; not running: "
+                                       "quote (no quote file)\n"),
+              std::string::npos)
+        << velmora_errors(run);
+
+    // A second instance beside the first finds every port taken.
+    velmora_run second;
+    ASSERT_TRUE(velmora_start(&second, setup));
+    ASSERT_TRUE(velmora_started(&second, 10000)) << velmora_errors(second);
+    const std::string errors = velmora_errors(second);
+    velmora_discard(&second);
+    ::close(tcp7);
+    ::close(udp13);
+    EXPECT_NE(errors.find("/VELMORA.CFG: nothing runs: echo (TCP port 7 in use, UDP port 7 in use), discard (TCP port "
+                          "9 in use, UDP port 9 in use), daytime (TCP port 13 in use, UDP port 13 in use), quote (no "
+                          "quote file), chargen (TCP port 19 in use, UDP port 19 in use), telnet (TCP port 23 in use), "
+                          "time (TCP port 37 in use, UDP port 37 in use), dns (TCP port 53 in use, UDP port 53 in use)\n"),
+              std::string::npos)
+        << errors;
     stop_cleanly();
 }
 

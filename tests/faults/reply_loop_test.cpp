@@ -8,10 +8,9 @@
 //   whatever the other side answers to that port finds no socket (counted
 //   as NoPorts) or, arriving before the close, dies unread with the socket.
 // - discard never answers.
-// - the DNS probe answers from port 53 itself, so DNS against DNS does
-//   bounce: but every answer is the datagram it got plus 17 bytes, and a
-//   datagram of more than 255 bytes is not answered. A 12-byte start thus
-//   dies after 15 answers (12, 29, ..., 250 bytes answered; 267 not).
+// - the DNS probe answers from port 53 itself, but never answers a
+//   response (QR set), which every answer of its own is: DNS against DNS
+//   ends after one answer.
 //
 // The counters are the kernel's UDP counters of each namespace: Velmora's
 // answers are its OutDatagrams (the crafted datagram leaves by a raw socket
@@ -144,6 +143,7 @@ protected:
         ASSERT_TRUE(shell("ip -n " + name_b + " link set " + veth_b + " up"));
 
         velmora_setup setup;
+        setup.arguments = arguments;
         setup.network_namespace = name_a;
         ASSERT_TRUE(velmora_start(&run, setup));
         setup.network_namespace = name_b;
@@ -199,6 +199,14 @@ protected:
 
     std::string name_a, name_b;
     velmora_run other;
+    std::vector<std::string> arguments; // both instances'
+};
+
+// Both instances answer echo, chargen, daytime and time from the service's
+// own port, as connected clients need.
+class ReplyLoopFromServicePorts : public ReplyLoop {
+protected:
+    ReplyLoopFromServicePorts() { arguments = {"--udp-reply-port=service"}; }
 };
 
 TEST_F(ReplyLoop, EchoAndChargenCannotKeepEachOtherBusy)
@@ -230,19 +238,27 @@ TEST_F(ReplyLoop, EchoAndChargenCannotKeepEachOtherBusy)
     EXPECT_LE(b.no_ports, 1);
 }
 
-TEST_F(ReplyLoop, DnsAgainstDnsDiesWhenTheAnswerOutgrowsTheReceive)
+TEST_F(ReplyLoop, DnsAgainstDnsEndsAtTheFirstResponse)
 {
     const std::vector<unsigned char> header = {0xBE, 0xEF, 0x01, 0x00, 0, 0, 0, 0, 0, 0, 0, 0};
     udp_counters a, b;
     ASSERT_NO_FATAL_FAILURE(bounce(53, 53, header, &a, &b));
     std::printf("DNS <-> DNS from 12 bytes: B answered %ld, A answered %ld\n", b.out, a.out);
-    // Answered sizes 12, 29, ..., 250: B answers the even ones, A the odd.
-    EXPECT_EQ(b.out, 8);
-    EXPECT_EQ(a.out, 7);
-    EXPECT_EQ(a.in, 8) << "A receives seven answerable datagrams and the 267-byte one";
+    EXPECT_EQ(b.out, 1);
+    EXPECT_EQ(a.out, 0) << "B's answer is a response: A does not answer it";
+    EXPECT_EQ(a.in, 1);
 
-    std::vector<unsigned char> largest(255, 0);
-    std::copy(header.begin(), header.end(), largest.begin());
+    // A query whose one question fills all 255 bytes (labels of 63, 63, 63
+    // and 45 bytes, type and class), so that the answer is the whole query
+    // and the record: 272 bytes.
+    std::vector<unsigned char> largest = header;
+    largest[5] = 1; // QDCOUNT
+    for (int label : {63, 63, 63, 45}) {
+        largest.push_back(static_cast<unsigned char>(label));
+        largest.insert(largest.end(), static_cast<std::size_t>(label), 'q');
+    }
+    largest.insert(largest.end(), {0, 0, 1, 0, 1});
+    ASSERT_EQ(largest.size(), 255u);
     ASSERT_NO_FATAL_FAILURE(bounce(53, 53, largest, &a, &b));
     EXPECT_EQ(b.out, 1);
     EXPECT_EQ(a.out, 0) << "a 272-byte answer is over-long for the other probe";
@@ -254,7 +270,7 @@ TEST_F(ReplyLoop, EveryPairOfServicesEndsWithinThreeAnswers)
     const std::vector<unsigned char> payload = {0x0F, 0x0F, 0x01, 0x00, 0, 1, 0, 0, 0, 0, 0, 0};
     for (std::uint16_t from : udp_service_ports) {
         for (std::uint16_t to : udp_service_ports) {
-            if (from == 53 && to == 53) continue; // bounded, but longer: the test above
+            if (from == 53 && to == 53) continue; // the test above
             SCOPED_TRACE("from A's " + std::to_string(from) + " to B's " + std::to_string(to));
             udp_counters a, b;
             ASSERT_NO_FATAL_FAILURE(bounce(from, to, payload, &a, &b));
@@ -273,5 +289,123 @@ TEST_F(ReplyLoop, EveryPairOfServicesEndsWithinThreeAnswers)
     ASSERT_TRUE(velmora_alive(&other));
     EXPECT_EQ(velmora_stop(&other), 0);
     EXPECT_EQ(sanitizer_reports(other), "");
+    stop_cleanly();
+}
+
+TEST_F(ReplyLoopFromServicePorts, EchoAndChargenIgnoreEachOther)
+{
+    // Each answers from its own port now, so they would bounce for ever:
+    // a datagram from a port below 1024 gets no answer at all.
+    for (const auto& [from, to] : {std::pair<std::uint16_t, std::uint16_t>{7, 19}, {19, 7}, {19, 19}, {37, 13}}) {
+        SCOPED_TRACE("from A's " + std::to_string(from) + " to B's " + std::to_string(to));
+        udp_counters a, b;
+        ASSERT_NO_FATAL_FAILURE(bounce(from, to, {'x'}, &a, &b));
+        EXPECT_EQ(b.in, 1) << "B read the datagram";
+        EXPECT_EQ(a.out + b.out, 0);
+    }
+    // A client's port gets its answer, from B's port 19: A has no socket
+    // there, and it ends.
+    udp_counters a, b;
+    ASSERT_NO_FATAL_FAILURE(bounce(40000, 19, {'x'}, &a, &b));
+    EXPECT_EQ(b.out, 1);
+    EXPECT_EQ(a.out, 0);
+    EXPECT_EQ(a.no_ports, 1);
+    EXPECT_TRUE(velmora_alive(&other));
+    stop_cleanly();
+}
+
+// Responders on unprivileged ports, which the probe answers as it answers
+// resolvers: one that sends the same bytes back whatever it gets, and a DNS
+// responder that answers every datagram with a response. Neither may keep
+// the probe answering.
+class ReplyLoopReflector : public VelmoraFault {
+protected:
+    // Plays the responder on `port` for three seconds: sends `first` to the
+    // probe and answers whatever comes back with `reflect` of it. Returns the
+    // number of the probe's answers.
+    int answers_in_three_seconds(std::uint16_t port, const std::vector<unsigned char>& first,
+                                 std::vector<unsigned char> (*reflect)(const std::vector<unsigned char>&),
+                                 std::uint16_t service = 53)
+    {
+        const int fd = udp_open(port);
+        EXPECT_GE(fd, 0) << "cannot bind port " << port;
+        if (fd < 0) return -1;
+        EXPECT_TRUE(udp_send(fd, service, first.data(), first.size()));
+        int answers = 0;
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+        std::vector<unsigned char> got;
+        while (std::chrono::steady_clock::now() < end && answers < 1000000) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+            if (!udp_receive(fd, &got, static_cast<int>(left.count()) + 1)) continue;
+            ++answers;
+            const std::vector<unsigned char> back = reflect(got);
+            udp_send(fd, service, back.data(), back.size());
+        }
+        ::close(fd);
+        return answers;
+    }
+};
+
+namespace {
+
+// A query-shaped datagram of 40 bytes, the same every time.
+const std::vector<unsigned char> fixed_bytes = {0x5A, 0x5A, 0x01, 0x00, 0, 1, 0, 0, 0, 0, 0, 0, 4, 'f', 'i', 'x',
+                                                'd', 3,    'n',  'e',  't', 0, 0, 1, 0, 1, 9, 9, 9, 9, 9, 9, 9,
+                                                9, 9,    9,    9,    9,    9, 9};
+
+std::vector<unsigned char> same_bytes(const std::vector<unsigned char>&) { return fixed_bytes; }
+
+// A response to what came: its ID, QR set, one question and no answer.
+std::vector<unsigned char> dns_response(const std::vector<unsigned char>& got)
+{
+    std::vector<unsigned char> r = {0, 0, 0x84, 0x00, 0, 1, 0, 0, 0, 0, 0, 0, 1, 'r', 0, 0, 1, 0, 1};
+    if (got.size() >= 2) {
+        r[0] = got[0];
+        r[1] = got[1];
+    }
+    return r;
+}
+
+} // namespace
+
+TEST_F(ReplyLoopReflector, ResponderOfFixedContentOrOfResponsesGetsFewAnswers)
+{
+    velmora_setup setup;
+    setup.settings = settings_image(256, {0, 0, 0, 0, 0, 0, 0, 1}); // the DNS probe alone
+    start(setup, {53}, {53});
+    const int fixed = answers_in_three_seconds(5000, fixed_bytes, same_bytes);
+    const int responses = answers_in_three_seconds(5353, dns_response({0x77, 0x77}), dns_response);
+    std::printf("answers in 3 s: to a fixed-content responder %d, to a DNS responder %d\n", fixed, responses);
+    EXPECT_LT(fixed, 20);
+    EXPECT_GE(fixed, 1) << "the first datagram is a query and is answered";
+    EXPECT_LT(responses, 20);
+    // Ordinary queries are answered as before, the same one again after a second too.
+    const int client = udp_open();
+    std::vector<unsigned char> got;
+    for (int i = 0; i < 2; ++i) {
+        if (i == 1) std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+        ASSERT_TRUE(udp_send(client, 53, fixed_bytes.data(), fixed_bytes.size()));
+        ASSERT_TRUE(udp_receive(client, &got, 2000)) << "query " << i;
+        // Its header and question (26 bytes) and the record: the bytes
+        // behind the question are not part of the answer.
+        EXPECT_EQ(got.size(), 26u + 17);
+    }
+    ::close(client);
+    stop_cleanly();
+}
+
+// Echo answering from port 7 (--udp-reply-port=service) against a responder
+// on a high port that sends back the same bytes whatever it gets: one answer
+// a second, not an endless exchange.
+TEST_F(ReplyLoopReflector, EchoFromItsPortAnswersAReflectorOnceASecond)
+{
+    velmora_setup setup;
+    setup.settings = settings_image(256, {1, 0, 0, 0, 0, 0, 0, 0}); // echo alone
+    setup.arguments = {"--udp-reply-port=service"};
+    start(setup, {7}, {7});
+    const int answers = answers_in_three_seconds(5007, fixed_bytes, same_bytes, 7);
+    std::printf("echo from port 7, answers in 3 s to a fixed-content responder: %d\n", answers);
+    EXPECT_GE(answers, 1);
+    EXPECT_LE(answers, 4);
     stop_cleanly();
 }

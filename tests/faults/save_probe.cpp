@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "selection.h"
+#include "settings_file.h"
 
 int main(int argc, char** argv)
 {
@@ -13,10 +13,10 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "usage: %s FLAGS (ten digits 0 or 1)\n", argv[0]);
         return 2;
     }
-    selection.format_version = 0; // the save sets it
-    for (int i = 0; i < selection_flag_count; ++i) selection_flag(selection, i) = argv[1][i] == '1' ? 1u : 0u;
+    ServiceSelection record{}; // the save sets the version
+    for (int i = 0; i < selection_flag_count; ++i) selection_flag(record, i) = argv[1][i] == '1' ? 1u : 0u;
     int error = 0;
-    if (save_selection(&error)) return 1;
+    if (save_selection(record, &error)) return 1;
     std::printf("Error Nr: %d\n", error);
     return 0;
 }

@@ -192,17 +192,18 @@ TEST_F(SaveSelection, FullDisk)
     full_disk_save saved = save_on_full_disk(std::nullopt);
     ASSERT_EQ(saved.result, 0);
     EXPECT_EQ(saved.said, full);
-    EXPECT_EQ(saved.names, "filler\nsave_probe\n");
+    // The empty lock file beside the settings file needs no room on the disk.
+    EXPECT_EQ(saved.names, "VELMORA.CFG.lock\nfiller\nsave_probe\n");
 
     const std::vector<unsigned char> short_file = random_bytes(10, 10);
     saved = save_on_full_disk(short_file);
     ASSERT_EQ(saved.result, 0);
     EXPECT_EQ(saved.said, full);
-    EXPECT_EQ(saved.names, "VELMORA.CFG\nfiller\nsave_probe\n");
+    EXPECT_EQ(saved.names, "VELMORA.CFG\nVELMORA.CFG.lock\nfiller\nsave_probe\n");
     EXPECT_EQ(saved.settings, short_file);
 
     saved = save_on_full_disk(settings_image(256, {0, 1, 0, 1, 0, 0, 1, 0, 1, 0}));
     ASSERT_EQ(saved.result, 1);
-    EXPECT_EQ(saved.names, "VELMORA.CFG\nfiller\nsave_probe\n");
+    EXPECT_EQ(saved.names, "VELMORA.CFG\nVELMORA.CFG.lock\nfiller\nsave_probe\n");
     EXPECT_EQ(saved.settings, record);
 }

@@ -29,7 +29,11 @@ bool velmora_started(velmora_run* run, int timeout_ms)
     while (velmora_alive(run)) {
         std::ifstream in("/proc/" + std::to_string(run->pid) + "/syscall");
         long call = -1;
-        if (in >> call && call == SYS_rt_sigtimedwait) return true;
+        // And the start report has reached a captured standard error: it
+        // goes through the output queue, a moment after the main thread.
+        if (in >> call && call == SYS_rt_sigtimedwait &&
+            (run->errors_capture < 0 || velmora_errors(*run).find("Velmora: ") != std::string::npos))
+            return true;
         if (std::chrono::steady_clock::now() > deadline) return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }

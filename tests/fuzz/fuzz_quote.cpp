@@ -6,7 +6,7 @@
 #include <cstring>
 #include <vector>
 
-#include "formats.h"
+#include "quote.h"
 #include "fuzz_check.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "fuzz_check.h"
-#include "selection.h"
+#include "settings_file.h"
 
 namespace {
 

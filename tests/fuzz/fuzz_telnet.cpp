@@ -3,7 +3,7 @@
 // and it answers the request named by the byte before it; the server agrees
 // to nothing but ECHO; characters come back only while echoing is on, one
 // for one, never a NUL and never the IAC that starts a command.
-#include "formats.h"
+#include "telnet.h"
 #include "fuzz_check.h"
 
 namespace {

@@ -1,7 +1,9 @@
 #!/bin/sh
-# Real clients against a copy of velmora: rdate, dig, nc and telnet. Runs in
-# a private network namespace (the CTest entry wraps it), so the well-known
-# ports are ours. Usage: real_clients.sh PATH-TO-VELMORA
+# Real clients against a copy of velmora, over IPv4 and IPv6, with fresh
+# reply ports and with replies from the service's port: nc, rdate, dig, host,
+# telnet and the monitoring plugins. Runs in a private network namespace
+# (the CTest entry wraps it), so the well-known ports are ours.
+# Usage: real_clients.sh PATH-TO-VELMORA
 set -u
 program=${1:?usage: real_clients.sh PATH-TO-VELMORA}
 failures=0
@@ -23,39 +25,101 @@ printf '\000\001\000\000' >"$work/VELMORA.CFG"
 for flag in 1 1 1 1 1 1 1 1 0 0; do printf "\\00${flag}\\000\\000\\000" >>"$work/VELMORA.CFG"; done
 printf 'Quote one.\r\n%%\r\n' >"$work/VESK.TXT"
 
-(cd / && TZ=UTC exec "$work/velmora" >"$work/stdout.txt" 2>"$work/stderr.txt") &
-pid=$!
-ready=1
-for _ in $(seq 100); do
-    ready=0
-    for port in 7 9 13 17 19 23 37 53; do nc -z 127.0.0.1 $port 2>/dev/null || ready=1; done
-    [ $ready = 0 ] && break
-    sleep 0.1
+plugins=/usr/lib/nagios/plugins
+addresses="127.0.0.1 ::1"
+
+# Starts the copy with the given arguments and waits until every TCP port
+# answers on each of `addresses`; stderr goes to $work/stderr.txt.
+start_velmora() {
+    (cd / && TZ=UTC exec "$work/velmora" "$@" >"$work/stdout.txt" 2>"$work/stderr.txt") &
+    pid=$!
+    ready=1
+    for _ in $(seq 100); do
+        ready=0
+        for a in $addresses; do
+            for port in 7 9 13 17 19 23 37 53; do nc -z "$a" $port 2>/dev/null || ready=1; done
+        done
+        [ $ready = 0 ] && break
+        sleep 0.1
+    done
+    check "velmora $* listens on every TCP port of $addresses" $ready
+}
+
+stop_velmora() {
+    kill -TERM "$pid"
+    wait "$pid"
+    status=$?
+    pid=""
+    check "velmora ends with status 0 on SIGTERM" $status
+    grep -q "failed" "$work/stderr.txt" && fail "velmora reported failures: $(cat "$work/stderr.txt")"
+}
+
+# A text of `date` within two seconds of now.
+near_now() {
+    then=$(date -d "$1" +%s 2>/dev/null || echo 0)
+    diff=$(($(date +%s) - then))
+    [ $diff -ge -2 ] && [ $diff -le 2 ]
+}
+
+# What every mode and family must answer: TCP, and the DNS probe, whose
+# answers always leave from port 53.
+common_clients() {
+    a=$1
+    out=$(timeout 5 rdate -p "$a" 2>&1); rc=$?
+    [ $rc = 0 ] && near_now "$out"; check "rdate -p $a ($out)" $?
+    out=$(printf 'hello\n' | timeout 5 nc -N "$a" 7); [ "$out" = hello ]; check "nc $a 7 (TCP echo)" $?
+
+    # dig's defaults send EDNS with a cookie: the answer holds the question
+    # and the record only, so dig reads it without complaint.
+    family=""; case $a in *:*) family=-6 ;; esac
+    out=$(timeout 10 dig $family @"$a" example.org +tries=1 +time=3 2>&1); rc=$?
+    [ $rc = 0 ] && ! echo "$out" | grep -qi "malformed" &&
+        echo "$out" | grep -Eq "flags: qr aa rd( ad)?; QUERY: 1, ANSWER: 1, AUTHORITY: 0, ADDITIONAL: 0" &&
+        echo "$out" | grep -Eq "^x\.[[:space:]]+0[[:space:]]+IN[[:space:]]+A[[:space:]]+90\.0\.0\.102$"
+    check "dig $family @$a example.org (defaults, EDNS): one well-formed answer" $?
+    out=$(timeout 10 dig $family @"$a" anything.example MX +noedns +tries=1 +time=3 2>&1); rc=$?
+    [ $rc = 0 ] && echo "$out" | grep -Eq "flags: qr aa rd( ad)?; QUERY: 1, ANSWER: 1," && echo "$out" | grep -q "status: NOERROR" &&
+        echo "$out" | grep -Eq "^x\.[[:space:]]+0[[:space:]]+IN[[:space:]]+A[[:space:]]+90\.0\.0\.102$"
+    check "dig @$a +noedns MX: x. 0 IN A 90.0.0.102" $?
+    out=$(timeout 10 host -W 3 any.name "$a" 2>&1); echo "$out" | grep -q "^x has address 90\.0\.0\.102$"
+    check "host any.name $a" $?
+
+    $plugins/check_tcp -H "$a" -p 7 -s hello -e hello -t 3 >/dev/null; check "check_tcp -H $a -p 7" $?
+    $plugins/check_time -H "$a" -w 2 -c 5 -t 3 >/dev/null; check "check_time -H $a" $?
+    $plugins/check_dig -H "$a" -l any.name -a 90.0.0.102 -t 5 >/dev/null; check "check_dig -H $a" $?
+    $plugins/check_dns -H any.name -s "$a" -a 90.0.0.102 -t 5 >/dev/null; check "check_dns -s $a" $?
+}
+
+# Clients that connect their UDP socket take a reply only from the port they
+# sent to: with fresh reply ports they get nothing, from the service's port
+# they get the answer.
+connected_udp_clients() {
+    a=$1 mode=$2
+    echo_out=$(printf 'hi\n' | timeout 4 nc -u -w 2 "$a" 7)
+    daytime_out=$(printf 'x' | timeout 4 nc -u -w 2 "$a" 13)
+    rdate_out=$(timeout 3 rdate -p -u "$a" 2>/dev/null); rdate_rc=$?
+    if [ "$mode" = fresh ]; then
+        [ -z "$echo_out" ] && [ -z "$daytime_out" ] && [ $rdate_rc != 0 ]
+        check "fresh reply ports: nc -u and rdate -p -u $a get nothing" $?
+        return
+    fi
+    [ "$echo_out" = hi ]; check "nc -u $a 7 ($echo_out)" $?
+    near_now "$daytime_out"; check "nc -u $a 13 ($daytime_out)" $?
+    near_now "$rdate_out"; check "rdate -p -u $a ($rdate_out)" $?
+    $plugins/check_udp -H "$a" -p 7 -s hello -e hello -t 3 >/dev/null; check "check_udp -H $a -p 7" $?
+    $plugins/check_time -u -H "$a" -w 2 -c 5 -t 3 >/dev/null; check "check_time -u -H $a" $?
+}
+
+for mode in fresh service; do
+    start_velmora --udp-reply-port=$mode
+    for a in $addresses; do
+        common_clients "$a"
+        connected_udp_clients "$a" $mode
+    done
+    stop_velmora
 done
-check "velmora listens on every TCP port" $ready
-
-# time: rdate over TCP reads the clock.
-out=$(timeout 5 rdate -p 127.0.0.1 2>&1); rc=$?
-then=$(date -d "$out" +%s 2>/dev/null || echo 0)
-now=$(date +%s)
-diff=$((now - then))
-[ $rc = 0 ] && [ $diff -ge -2 ] && [ $diff -le 2 ]; check "rdate -p 127.0.0.1 ($out)" $?
-
-# rdate -u connects its socket to port 37 and so takes replies only from
-# there; Velmora answers from a fresh port, so rdate never sees the reply.
-echo "SKIP rdate -p -u 127.0.0.1 (takes replies from port 37 only; velmora replies from a fresh port)"
-
-# DNS: dig takes the answer. Plain dig adds an EDNS record behind the
-# question, so the appended address lands behind it; without EDNS the
-# address is the answer.
-out=$(timeout 10 dig @127.0.0.1 anything.example MX +tries=1 +time=3 2>&1); rc=$?
-echo "$out" | grep -q "90\.0\.0\.102"; found=$?
-[ $rc = 0 ] && [ $found = 0 ]; check "dig @127.0.0.1 anything.example MX prints 90.0.0.102" $?
-out=$(timeout 10 dig @127.0.0.1 anything.example MX +noedns +tries=1 +time=3 2>&1); rc=$?
-echo "$out" | grep -Eq "flags: qr aa rd( ad)?; QUERY: 1, ANSWER: 1," && echo "$out" | grep -q "status: NOERROR" &&
-    echo "$out" | grep -Eq "^x\.[[:space:]]+0[[:space:]]+IN[[:space:]]+A[[:space:]]+90\.0\.0\.102$"
-found=$?
-[ $rc = 0 ] && [ $found = 0 ]; check "dig +noedns: one authoritative answer x. 0 IN A 90.0.0.102" $?
+# The default (fresh reply ports) serves the rest.
+start_velmora
 out=$(timeout 10 dig @127.0.0.1 -x 10.1.2.3 +noedns +short +tries=1 +time=3 2>&1)
 [ "$out" = "90.0.0.102" ]; check "dig reverse lookup +short ($out)" $?
 
@@ -111,12 +175,35 @@ check "telnet negotiates: WILL ECHO, WONT SUPPRESS GO AHEAD" $?
 sed -n '/^RCVD WILL ECHO$/,$p' "$work/telnet.txt" | grep -q "xyz"; check "telnet echoes after DO ECHO" $?
 ! grep -q "qqq" "$work/telnet.txt"; check "telnet does not echo before DO ECHO" $?
 
-kill -TERM "$pid"
-wait "$pid"
-status=$?
-pid=""
-check "velmora ends with status 0 on SIGTERM" $status
-grep -q "failed" "$work/stderr.txt" && fail "velmora reported failures: $(cat "$work/stderr.txt")"
+stop_velmora
+
+# --listen: only the addresses given, each checked before anything starts.
+addresses=::1
+start_velmora --listen ::1
+nc -z -w 1 127.0.0.1 13 2>/dev/null; [ $? != 0 ]; check "--listen ::1: nothing on 127.0.0.1" $?
+stop_velmora
+addresses="127.0.0.1 ::1"
+start_velmora --listen 127.0.0.1 --listen ::1 --udp-reply-port=service
+connected_udp_clients ::1 service
+stop_velmora
+for wrong in 10.255.0.1 not-an-address; do
+    timeout 10 "$work/velmora" --listen 127.0.0.1 --listen $wrong >/dev/null 2>"$work/wrong.txt"; rc=$?
+    [ $rc != 0 ] && [ $rc != 124 ] && grep -q -- "--listen $wrong: " "$work/wrong.txt" && ! grep -q "running" "$work/wrong.txt"
+    check "--listen $wrong: refused before anything runs (status $rc)" $?
+done
+"$work/velmora" --help | grep -q -- "--udp-reply-port=fresh|service"; check "--help" $?
+[ "$("$work/velmora" --version)" = "Velmora Version 1.0" ]; check "--version" $?
+
+# Without IPv6 in this namespace: IPv4 as ever, and a line that says so.
+if sysctl -q -w net.ipv6.conf.all.disable_ipv6=1 >/dev/null 2>&1; then
+    addresses=127.0.0.1
+    start_velmora
+    grep -q "^Velmora: this system has no IPv6: serving IPv4 only$" "$work/stderr.txt"; check "no IPv6: the start report says so" $?
+    out=$(timeout 5 rdate -p 127.0.0.1 2>&1); near_now "$out"; check "no IPv6: rdate -p 127.0.0.1" $?
+    stop_velmora
+else
+    echo "SKIP no IPv6 (cannot switch IPv6 off in this namespace)"
+fi
 
 if [ $failures -ne 0 ]; then
     echo "$failures check(s) failed"

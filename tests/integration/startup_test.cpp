@@ -1,12 +1,19 @@
 // Start-up as seen from outside: the settings file decides which ports are
 // bound, "WAIT" delays the binding, a second instance reports every port it
-// cannot take, and an altered executable refuses to start.
+// cannot take, an altered executable refuses to start and says so, a
+// service manager hears of readiness only once the ports are bound, and
+// --quiet keeps the line per connection out of the output.
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
 #include <cerrno>
+#include <cstddef>
+#include <cstdlib>
+#include <cstring>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
+#include <sys/un.h>
 #include <thread>
 #include <unistd.h>
 
@@ -216,7 +223,152 @@ TEST(Startup, AlteredExecutableExits255WithoutBinding)
         program_start(&run, {});
         EXPECT_EQ(program_wait(&run, 10000), 255) << ch.what;
         EXPECT_EQ(count_of(program_errors(run), "failed"), 0) << ch.what << ": " << program_errors(run);
+        // Nobody sees a box here: one line names the altered file.
+        EXPECT_EQ(count_of(program_errors(run), "velmora: the program file " + run.program +
+                                                    " has been altered since it was built"),
+                  1)
+            << ch.what << ": " << program_errors(run);
         program_discard(&run);
     }
     ::close(holder);
+}
+
+// The Debian package strips its programs and stamps them again: a stripped
+// copy fails its check until it is stamped anew, and then starts.
+TEST(Startup, AStrippedProgramStartsOnceStampedAgain)
+{
+    velmora_run run = prepared({flag_daytime});
+    const std::string strip = std::string(VELMORA_STRIP) + " --remove-section=.comment " + run.program;
+    ASSERT_EQ(std::system(strip.c_str()), 0);
+    program_start(&run, {});
+    EXPECT_EQ(program_wait(&run, 10000), 255);
+    EXPECT_EQ(count_of(program_errors(run), "has been altered"), 1) << program_errors(run);
+    EXPECT_EQ(run_to_end(VELMORA_STAMP_TOOL_PATH, {.arguments = {run.program}}, 10000).status, 0);
+    program_start(&run, {});
+    EXPECT_TRUE(wait_for_ports({flag_daytime})) << program_errors(run);
+    EXPECT_EQ(program_stop(&run), 0) << program_errors(run);
+    program_discard(&run);
+}
+
+namespace {
+
+// A service manager's notification socket: a Unix datagram socket at `name`
+// ('@' first: an abstract name), as NOTIFY_SOCKET names it.
+int notification_socket(const std::string& name)
+{
+    const int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::memcpy(address.sun_path, name.data(), name.size());
+    if (name[0] == '@') address.sun_path[0] = '\0';
+    const socklen_t size = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + name.size());
+    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&address), size) != 0) return -1;
+    return fd;
+}
+
+// The next notification, or "" when none comes within `limit_ms`.
+std::string notification(int fd, int limit_ms)
+{
+    pollfd ready{fd, POLLIN, 0};
+    if (::poll(&ready, 1, limit_ms) != 1) return "";
+    char text[512];
+    const ssize_t n = ::recv(fd, text, sizeof text, 0);
+    return n > 0 ? std::string(text, static_cast<std::size_t>(n)) : "";
+}
+
+} // namespace
+
+// READY=1 comes once every selected port is bound, with the services that
+// serve; the ports are bound when it arrives.
+TEST(Startup, TellsAServiceManagerItIsReadyOnceThePortsAreBound)
+{
+    const std::string name = "@velmora-notify-" + std::to_string(::getpid());
+    const int manager = notification_socket(name);
+    ASSERT_GE(manager, 0);
+    velmora_run run = prepared({flag_echo, flag_quote, flag_time});
+    write_file(run.folder + "/VESK.TXT", std::string("A quote.\n%\n"));
+    program_start(&run, {.environment = {"NOTIFY_SOCKET=" + name}});
+    const std::string told = notification(manager, 10000);
+    const std::set<int> tcp = well_known_tcp_ports();
+    const std::set<int> udp = well_known_udp_ports();
+    EXPECT_EQ(told, "READY=1\nSTATUS=running echo, quote, time") << program_errors(run);
+    EXPECT_EQ(tcp, (std::set<int>{7, 17, 37}));
+    EXPECT_EQ(udp, (std::set<int>{7, 37}));
+    EXPECT_EQ(notification(manager, 300), "");
+    EXPECT_EQ(program_stop(&run), 0);
+    program_discard(&run);
+    ::close(manager);
+}
+
+// With every selected port taken, a Velmora under a service manager says
+// why and ends with status 1, and never claims to be ready; with one of a
+// service's two ports free it is ready.
+TEST(Startup, UnderAServiceManagerNothingBoundEndsWithStatusOne)
+{
+    velmora_run run = prepared({flag_daytime});
+    // A path this time, in Velmora's scratch folder.
+    const std::string name = run.folder + "/notify";
+    const int manager = notification_socket(name);
+    ASSERT_GE(manager, 0);
+    std::vector<int> holders;
+    for (int type : {SOCK_STREAM, SOCK_DGRAM}) {
+        const int fd = ::socket(AF_INET, type, 0);
+        // Earlier tests' daytime connections may linger in TIME_WAIT; a
+        // listening holder still keeps Velmora off the port.
+        const int on = 1;
+        if (type == SOCK_STREAM) {
+            ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+        }
+        sockaddr_in any{};
+        any.sin_family = AF_INET;
+        any.sin_port = htons(13);
+        ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&any), sizeof any), 0);
+        if (type == SOCK_STREAM) {
+            ASSERT_EQ(::listen(fd, 1), 0);
+        }
+        holders.push_back(fd);
+    }
+    program_start(&run, {.environment = {"NOTIFY_SOCKET=" + name}});
+    EXPECT_EQ(program_wait(&run, 10000), 1) << program_errors(run);
+    const std::string told = notification(manager, 100);
+    EXPECT_EQ(told.find("READY=1"), std::string::npos) << told;
+    EXPECT_EQ(told, "STATUS=nothing runs: daytime (TCP port 13 in use, UDP port 13 in use)");
+    EXPECT_EQ(count_of(program_errors(run), "No listener could start: ending with status 1"), 1) << program_errors(run);
+
+    // One of the two free is enough to be ready, and the status says which.
+    ::close(holders[0]);
+    program_start(&run, {.environment = {"NOTIFY_SOCKET=" + name}});
+    EXPECT_EQ(notification(manager, 10000), "READY=1\nSTATUS=running daytime (TCP only: UDP port 13 in use)")
+        << program_errors(run);
+    EXPECT_EQ(program_stop(&run), 0);
+    program_discard(&run);
+    ::close(holders[1]);
+    ::close(manager);
+}
+
+// --quiet: connections leave no line on standard output; without it each
+// does.
+TEST(Startup, QuietWritesNoLinePerConnection)
+{
+    for (const bool quiet : {false, true}) {
+        velmora_run run = prepared({flag_echo});
+        program_start(&run, {.arguments = quiet ? std::vector<std::string>{"--quiet"} : std::vector<std::string>{}});
+        ASSERT_TRUE(wait_for_ports({flag_echo})) << program_errors(run);
+        for (int i = 0; i < 3; ++i) {
+            const int c = tcp_connect(7);
+            ASSERT_GE(c, 0);
+            ASSERT_TRUE(send_all(c, "x"));
+            EXPECT_EQ(read_exactly(c, 1, 2s), "x");
+            ::close(c);
+        }
+        // The lines come through the output queue: a second is plenty.
+        const auto lines = [&] { return count_of(program_output(run), "Executing server thread for"); };
+        if (quiet) {
+            EXPECT_FALSE(wait_until([&] { return lines() > 0; }, 1s)) << program_output(run);
+        } else {
+            EXPECT_TRUE(wait_until([&] { return lines() == 3; }, 3s)) << program_output(run);
+        }
+        EXPECT_EQ(program_stop(&run), 0);
+        program_discard(&run);
+    }
 }

@@ -247,7 +247,7 @@ check "the dialog is gone from the screen" wait_gone "[x] Echo (Port 7, TCP/UDP)
 check "the settings file holds the boxes, DNS kept, and its tail" \
   [ "$(cfg_hex)" = "$(flags_hex 1 1 0 0 0 0 0 1 0 1)" ]
 check "the autostart unit names the executable" \
-  grep -qxF "ExecStart=\"$program\"" /etc/systemd/system/velmora.service
+  grep -qxF "ExecStart=\"$program\" --quiet" /etc/systemd/system/velmora.service
 check "and is enabled" [ "$(readlink /etc/systemd/system/multi-user.target.wants/velmora.service)" = \
   /etc/systemd/system/velmora.service ]
 check "the new selection is served after the pause" wait_port 9 150

@@ -12,7 +12,7 @@
 
 #include "control_dialog.h"
 #include "fake_host.h"
-#include "selection.h"
+#include "settings_file.h"
 #include "settings_image.h"
 #include "test_files.h"
 
@@ -54,14 +54,10 @@ calls joined(calls first, const calls& second)
 // service and autostart) differs, with one flag set to a value other than 1.
 ServiceSelection marked_record()
 {
+    const std::uint32_t flags[10] = {1, 0, 1, 0, 7, 1, 0, 1, 0, 1}; // chargen_on is 7
     ServiceSelection record{};
     record.format_version = 256;
-    record.echo_on = 1;
-    record.daytime_on = 1;
-    record.chargen_on = 7;
-    record.telnet_on = 1;
-    record.dns_on = 1;
-    record.auto_start = 1;
+    for (int i = 0; i < 10; ++i) selection_flag(record, i) = flags[i];
     return record;
 }
 constexpr std::uint32_t marked_states[10] = {1, 0, 1, 0, 1, 1, 0, 1, 0, 1};
@@ -71,14 +67,14 @@ protected:
     void SetUp() override
     {
         reset_fake_host();
-        selection = ServiceSelection{};
+        host_choice = ServiceSelection{};
         ::unlink(cfg_path().c_str());
     }
     void TearDown() override { ::unlink(cfg_path().c_str()); }
 
     static std::intptr_t send(unsigned message, std::uintptr_t first = 0, std::intptr_t second = 0)
     {
-        return control_dialog_proc(fake_host, message, first, second);
+        return control_dialog_proc(fake_host, &host_choice, message, first, second);
     }
     static void tick(const std::vector<std::uint32_t>& states)
     {
@@ -88,7 +84,7 @@ protected:
 
 TEST_F(DialogProc, InitialisationSetsTheTenBoxesFromTheRecordInPairOrder)
 {
-    selection = marked_record();
+    host_choice = marked_record();
     EXPECT_EQ(send(dialog_message_init), 1);
     EXPECT_EQ(host_calls, checks_of(marked_states));
 }
@@ -97,7 +93,7 @@ TEST_F(DialogProc, ApplyReadsTheBoxesSavesRestartsAndQuits)
 {
     const std::vector<std::uint32_t> ticked = {0, 1, 0, 1, 0, 0, 1, 0, 1, 1};
     tick(ticked);
-    selection = marked_record();
+    host_choice = marked_record();
     EXPECT_EQ(send(dialog_message_command, id_apply), 0);
     EXPECT_EQ(host_calls, joined(reads_in_pair_order(), {"autostart 1", "new_instance", "post_quit 0"}));
     EXPECT_EQ(read_bytes(cfg_path()), settings_image(256, ticked));
@@ -126,13 +122,13 @@ TEST_F(DialogProc, ApplyOverwritesOnlyTheFirst44BytesOfALongerFile)
 // write the loaded record back: the disabled DNS box relies on it.
 TEST_F(DialogProc, ApplyRightAfterInitialisationWritesTheLoadedRecordBack)
 {
-    selection = marked_record();
+    host_choice = marked_record();
     send(dialog_message_init);
-    selection = ServiceSelection{};
+    host_choice = ServiceSelection{};
     send(dialog_message_command, id_apply);
     EXPECT_EQ(read_bytes(cfg_path()), settings_image(256, {1, 0, 1, 0, 1, 1, 0, 1, 0, 1}));
-    EXPECT_EQ(selection.dns_on, 1u);
-    EXPECT_EQ(selection.format_version, 256u);
+    EXPECT_EQ(host_choice.dns_on, 1u);
+    EXPECT_EQ(host_choice.format_version, 256u);
 }
 
 TEST_F(DialogProc, FailedRestartSavesShowsTheBoxAndKeepsRunning)
@@ -149,7 +145,8 @@ TEST_F(DialogProc, FailedRestartSavesShowsTheBoxAndKeepsRunning)
 }
 
 // A settings file that cannot hold the record: a folder does not open for
-// writing, and a pipe or /dev/null would take the bytes and keep none. The
+// writing, a pipe would take the bytes and keep none, and a link that leads
+// out of its folder (to /dev/null here) is not followed. The
 // box says why, autostart is left alone, nothing restarts, and the record
 // stays the choice in force, which Discard puts back into the boxes.
 TEST_F(DialogProc, UnsavableFileShowsWhyAndKeepsThisInstanceAndItsChoice)
@@ -164,18 +161,24 @@ TEST_F(DialogProc, UnsavableFileShowsWhyAndKeepsThisInstanceAndItsChoice)
     const unsavable cases[] = {
         {"a folder", [](const char* p) { return ::mkdir(p, 0755); }, "Error Nr: " + std::to_string(EISDIR)},
         {"a pipe", [](const char* p) { return ::mkfifo(p, 0644); }, not_plain},
-        {"a link to /dev/null", [](const char* p) { return ::symlink("/dev/null", p); }, not_plain},
+        // A link is followed only within its own folder (and /etc/velmora).
+        {"a link to a pipe beside it",
+         [](const char* p) { return ::mkfifo((std::string(p) + ".pipe").c_str(), 0644) | ::symlink("VELMORA.CFG.pipe", p); },
+         not_plain},
+        {"a link to /dev/null", [](const char* p) { return ::symlink("/dev/null", p); },
+         "It is a link that leads out of its own folder and /etc/velmora."},
     };
     for (const unsavable& c : cases) {
         SCOPED_TRACE(c.kind);
         reset_fake_host();
-        selection = marked_record();
+        host_choice = marked_record();
         ASSERT_EQ(c.make(path.c_str()), 0);
         tick({0, 1, 0, 1, 0, 0, 1, 0, 1, 0});
         testing::internal::CaptureStderr();
         send(dialog_message_command, id_apply);
         const std::string shown = testing::internal::GetCapturedStderr();
         std::remove(path.c_str());
+        std::remove((path + ".pipe").c_str());
 
         EXPECT_EQ(host_calls, reads_in_pair_order());
         EXPECT_EQ(shown, "Velmora V1.0: The selection could not be saved to\n" + path + "\n" + c.reason +
@@ -196,7 +199,7 @@ TEST_F(DialogProc, StopClosesThenPostsQuitWithoutSaving)
 TEST_F(DialogProc, DiscardResetsTheBoxesFromTheRecordThenMinimisesAndSoHides)
 {
     host_minimize_sends_size = true;
-    selection = marked_record();
+    host_choice = marked_record();
     tick({0, 1, 0, 1, 0, 0, 1, 0, 1, 0});
     EXPECT_EQ(send(dialog_message_command, id_discard_changes), 0);
     EXPECT_EQ(host_calls, joined(checks_of(marked_states), {"minimize", "hide"}));

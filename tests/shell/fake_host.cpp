@@ -28,7 +28,7 @@ void bring_up() { note("bring_up"); }
 void minimize()
 {
     note("minimize");
-    if (host_minimize_sends_size) control_dialog_proc(fake_host, dialog_message_size, dialog_size_minimized, 0);
+    if (host_minimize_sends_size) control_dialog_proc(fake_host, &host_choice, dialog_message_size, dialog_size_minimized, 0);
 }
 
 void hide() { note("hide"); }
@@ -43,6 +43,8 @@ bool new_instance()
 }
 
 } // namespace
+
+ServiceSelection host_choice;
 
 const dialog_host fake_host = {check, is_checked, bring_up, minimize, hide, close, post_quit, icon_thread, new_instance};
 

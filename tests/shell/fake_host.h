@@ -19,5 +19,7 @@ extern bool host_restart_works;
 extern bool host_minimize_sends_size;
 
 extern const dialog_host fake_host;
+// The dialog's own record, which the fake host's messages are sent with.
+extern ServiceSelection host_choice;
 
 void reset_fake_host();

@@ -124,7 +124,8 @@ TEST_F(Velmoractl, SetChangesTheNamedFlagsInPlaceAndTheTailStays)
                               "\nSaved. Velmora reads the file when it starts; to apply the change now:\n"
                               "  systemctl restart velmora\n"
                               "A Velmora started by hand must be ended (Ctrl-C) and started again.\n");
-    EXPECT_EQ(names_in(folder() / "bin"), (std::vector<std::string>{"VELMORA.CFG", "velmoractl"}));
+    // Nothing is left beside it but the lock file that every writer takes.
+    EXPECT_EQ(names_in(folder() / "bin"), (std::vector<std::string>{"VELMORA.CFG", "VELMORA.CFG.lock", "velmoractl"}));
 }
 
 TEST_F(Velmoractl, SetCreatesAMissingFileOfExactlyFortyFourBytes)
@@ -132,7 +133,7 @@ TEST_F(Velmoractl, SetCreatesAMissingFileOfExactlyFortyFourBytes)
     const program_result set = run({"--file", other().string(), "set", "dns", "on", "run-as-service", "on"});
     EXPECT_EQ(set.status, 0) << set.errors;
     EXPECT_EQ(read_bytes(other()), settings_image(256, {0, 0, 0, 0, 0, 0, 0, 1, 1, 0}));
-    EXPECT_EQ(names_in(folder()), (std::vector<std::string>{"bin", "other.cfg"}));
+    EXPECT_EQ(names_in(folder()), (std::vector<std::string>{"bin", "other.cfg", "other.cfg.lock"}));
 }
 
 TEST_F(Velmoractl, WrongCommandLinesChangeNothing)
@@ -196,6 +197,40 @@ TEST_F(Velmoractl, FilesItCannotChangeAreLeftAsTheyAre)
     EXPECT_EQ(read_bytes(beside()), readable);
 }
 
+// The Debian package links VELMORA.CFG beside the program to /etc/velmora:
+// a save writes the file the link leads to and keeps the link, also when it
+// makes that file anew (through a temporary file and a rename, which would
+// otherwise replace the link). A link that leads out of its own folder (and
+// /etc/velmora) is refused and nothing changes.
+TEST_F(Velmoractl, ALinkIsWrittenWhereItLeadsAndOnlyInsideItsFolder)
+{
+    const fs::path real = folder() / "bin" / "kept.cfg";
+    fs::create_symlink("kept.cfg", beside());
+    program_result result = run({"set", "dns", "on"});
+    EXPECT_EQ(result.status, 0) << result.errors;
+    EXPECT_TRUE(fs::is_symlink(beside()));
+    EXPECT_EQ(read_bytes(real), settings_image(256, {0, 0, 0, 0, 0, 0, 0, 1, 0, 0}));
+    result = run({"set", "echo", "on"});
+    EXPECT_EQ(result.status, 0) << result.errors;
+    EXPECT_TRUE(fs::is_symlink(beside()));
+    EXPECT_EQ(read_bytes(real), settings_image(256, {1, 0, 0, 0, 0, 0, 0, 1, 0, 0}));
+    // The lock lies beside the file the link leads to.
+    EXPECT_EQ(names_in(folder() / "bin"),
+              (std::vector<std::string>{"VELMORA.CFG", "kept.cfg", "kept.cfg.lock", "velmoractl"}));
+
+    const bytes elsewhere = settings_image(256, {0, 0, 0, 0, 0, 0, 0, 0, 0, 0});
+    write_file(other(), elsewhere);
+    fs::remove(beside());
+    fs::create_symlink(other(), beside());
+    result = run({"set", "echo", "on"});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.errors, "velmoractl: the selection could not be saved to " + beside().string() +
+                                 ".\nIt is a link that leads out of its own folder and /etc/velmora.\n");
+    EXPECT_EQ(read_bytes(other()), elsewhere);
+    EXPECT_FALSE(fs::exists(other().string() + ".lock"));
+    EXPECT_TRUE(fs::is_symlink(beside()));
+}
+
 TEST_F(Velmoractl, HelpTellsTheCommandLineAndWhatAutostartDoesNot)
 {
     const program_result help = run({"--help"});
@@ -204,4 +239,33 @@ TEST_F(Velmoractl, HelpTellsTheCommandLineAndWhatAutostartDoesNot)
     EXPECT_NE(help.output.find("set NAME on|off"), std::string::npos);
     EXPECT_NE(help.output.find("The autostart flag only records the choice"), std::string::npos);
     EXPECT_EQ(help.errors, "");
+}
+
+// Eight velmoractl at once, each setting another flag: every change is
+// kept, and each exit status is true (0: its change is in the file; 1: the
+// file is as it was before it).
+TEST_F(Velmoractl, ConcurrentWritersLoseNoChange)
+{
+    const char* const names[] = {"echo", "discard", "daytime", "quote", "chargen", "telnet", "time", "dns"};
+    for (int trial = 0; trial < 15; ++trial) {
+        SCOPED_TRACE("trial " + std::to_string(trial));
+        write_file(beside(), settings_image(256, {0, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
+        std::vector<program_run> writers(8);
+        for (int i = 0; i < 8; ++i) {
+            writers[static_cast<std::size_t>(i)].program = command.program;
+            ASSERT_TRUE(program_start(&writers[static_cast<std::size_t>(i)],
+                                      {.arguments = {"set", names[i], "on"},
+                                       .output = {stream_kind::null_device},
+                                       .errors = {stream_kind::null_device}}));
+        }
+        std::vector<std::uint32_t> expected(10, 0);
+        for (int i = 0; i < 8; ++i) {
+            program_run& writer = writers[static_cast<std::size_t>(i)];
+            const int status = program_wait(&writer, 15000);
+            EXPECT_EQ(status, 0) << names[i];
+            if (status == 0) expected[static_cast<std::size_t>(i)] = 1;
+            program_discard(&writer);
+        }
+        EXPECT_EQ(read_bytes(beside()), settings_image(256, expected));
+    }
 }

@@ -26,13 +26,24 @@ int port_of(const std::string& address)
     return colon == std::string::npos ? -1 : static_cast<int>(std::stoul(address.substr(colon + 1), nullptr, 16));
 }
 
-// The rows of /proc/thread-self/net/<table>: thread-self, because a test
-// thread may have entered a network namespace of its own. Addresses are
-// hexadecimal "address:port", the queues "tx_queue:rx_queue".
+// The rows of /proc/thread-self/net/<table> and <table>6, the IPv6 one
+// (where a socket that takes both families is listed): thread-self, because
+// a test thread may have entered a network namespace of its own. Addresses
+// are hexadecimal "address:port", the queues "tx_queue:rx_queue".
+void append_rows(const std::string& table, std::vector<socket_row>* rows);
+
 std::vector<socket_row> socket_rows(const char* table)
 {
-    std::ifstream in(std::string("/proc/thread-self/net/") + table);
     std::vector<socket_row> rows;
+    append_rows(table, &rows);
+    append_rows(std::string(table) + "6", &rows);
+    return rows;
+}
+
+void append_rows(const std::string& table, std::vector<socket_row>* rows_out)
+{
+    std::ifstream in("/proc/thread-self/net/" + table);
+    std::vector<socket_row>& rows = *rows_out;
     std::string line;
     std::getline(in, line); // the heading
     while (std::getline(in, line)) {
@@ -47,7 +58,6 @@ std::vector<socket_row> socket_rows(const char* table)
                         static_cast<long>(std::stoul(queues.substr(0, queue_colon), nullptr, 16)),
                         static_cast<long>(std::stoul(queues.substr(queue_colon + 1), nullptr, 16))});
     }
-    return rows;
 }
 
 } // namespace

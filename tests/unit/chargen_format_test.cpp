@@ -3,7 +3,8 @@
 
 #include <string>
 
-#include "formats.h"
+#include "chargen.h"
+#include "random_generator.h"
 
 namespace {
 

@@ -4,7 +4,9 @@
 #include <ctime>
 #include <string>
 
-#include "formats.h"
+#include "daytime.h"
+#include "random_generator.h"
+#include "time_service.h"
 
 namespace {
 

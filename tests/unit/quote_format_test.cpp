@@ -5,7 +5,8 @@
 #include <memory>
 #include <string>
 
-#include "formats.h"
+#include "quote.h"
+#include "random_generator.h"
 
 namespace {
 

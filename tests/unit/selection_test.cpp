@@ -5,7 +5,7 @@
 #include <cstring>
 #include <vector>
 
-#include "selection.h"
+#include "settings_file.h"
 #include "settings_image.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <string>
 
-#include "global_text.h"
+#include "shown_text.h"
 #include "program_files.h"
 
 namespace {
@@ -40,7 +40,7 @@ TEST(SiblingPath, RootFolderAndNoSeparator)
 
 TEST(SiblingPath, BuiltInPlaceOverTheModulePath)
 {
-    char buffer[global_text_size];
+    char buffer[shown_text_size];
     std::strcpy(buffer, "C:\\PROGRA~1\\VELMORA\\VELMORA.EXE");
     EXPECT_EQ(build_sibling_path(buffer, '\\', "VELMORA.CFG", buffer, sizeof buffer), buffer);
     EXPECT_STREQ(buffer, "C:\\PROGRA~1\\VELMORA\\VELMORA.CFG");

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "formats.h"
+#include "telnet.h"
 
 namespace {
 

@@ -13,7 +13,12 @@
 //   post-icon LPARAM          the taskbar icon's callback, WM_USER with LPARAM
 //   close-dialog              WM_CLOSE, as the close box sends it
 //   icon-present              whether the shell holds MAINDLG's icon (id 1)
-//   reg-get / reg-delete      the value VELMORA under HKLM RunServices
+//   reg-get / reg-delete      the AutoStart value VELMORA: under HKLM RunServices
+//                             on Windows 95/98, under HKCU Run on Windows NT
+//   w-slots                   the ANSI import slots for CreateSemaphoreW,
+//                             GetModuleHandleW and LoadLibraryW; prints "ok"
+//   replace-9x FROM TO        the Windows 95/98 file replace; prints "0" or
+//                             "failed ERROR"
 #include <windows.h>
 #include <shellapi.h>
 
@@ -25,6 +30,9 @@
 #include <cstring>
 #include <string>
 
+#include "files.h"
+#include "files_win32.h"
+
 namespace {
 
 constexpr int message_text_id = 0xFFFF;
@@ -33,6 +41,7 @@ constexpr int dialog_marker_id = 108;  // "&Stop all Services and E&xit" exists 
 constexpr DWORD poll_ms = 50;
 const char dialog_caption[] = "Velmora V1.0";
 const char run_services_key[] = "Software\\Microsoft\\Windows\\CurrentVersion\\RunServices";
+const char run_key[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 const int box_ids[10] = {101, 102, 103, 104, 105, 106, 115, 114, 110, 116};
 
 struct search {
@@ -173,8 +182,13 @@ int icon_present(HWND window)
 
 int reg_value(bool remove)
 {
+    // Windows NT never reads RunServices; there a program starts with the
+    // user's session from the user's Run.
+    const bool windows_nt = (GetVersion() & 0x80000000u) == 0;
     HKEY key;
-    if (RegOpenKeyA(HKEY_LOCAL_MACHINE, run_services_key, &key) != ERROR_SUCCESS) return 1;
+    if (RegOpenKeyA(windows_nt ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE, windows_nt ? run_key : run_services_key,
+                    &key) != ERROR_SUCCESS)
+        return 1;
     LONG result;
     if (remove) {
         result = RegDeleteValueA(key, "VELMORA");
@@ -187,6 +201,36 @@ int reg_value(bool remove)
     }
     RegCloseKey(key);
     return result == ERROR_SUCCESS ? 0 : 1;
+}
+
+// This program links the same import slots as Velmora's programs, so these
+// W calls land on the ANSI ones.
+int w_slots()
+{
+    HANDLE unnamed = CreateSemaphoreW(nullptr, 0, 1, nullptr);
+    const bool counts = unnamed != nullptr && ReleaseSemaphore(unnamed, 1, nullptr) &&
+                        WaitForSingleObject(unnamed, 0) == WAIT_OBJECT_0 && WaitForSingleObject(unnamed, 0) == WAIT_TIMEOUT;
+    HANDLE named = CreateSemaphoreW(nullptr, 1, 1, L"VelmoraSlotCheck");
+    HANDLE same = OpenSemaphoreA(SEMAPHORE_ALL_ACCESS, FALSE, "VelmoraSlotCheck");
+    const bool names = named != nullptr && same != nullptr;
+    const bool modules = GetModuleHandleW(L"KERNEL32.DLL") == GetModuleHandleA("KERNEL32.DLL") &&
+                         GetModuleHandleW(nullptr) == GetModuleHandleA(nullptr) &&
+                         LoadLibraryW(L"WSOCK32.DLL") == LoadLibraryA("WSOCK32.DLL") &&
+                         LoadLibraryW(L"NO-SUCH.DLL") == nullptr;
+    for (HANDLE h : {unnamed, named, same})
+        if (h != nullptr) CloseHandle(h);
+    std::printf("%s\n", counts && names && modules ? "ok" : "failed");
+    return counts && names && modules ? 0 : 1;
+}
+
+int replace_9x(const char* from, const char* to)
+{
+    if (file_replace_by_renames(from, to) == 0) {
+        std::printf("0\n");
+        return 0;
+    }
+    std::printf("failed %d\n", file_last_error());
+    return 1;
 }
 
 DWORD milliseconds(const char* text) { return static_cast<DWORD>(std::strtoul(text, nullptr, 10)); }
@@ -218,5 +262,7 @@ int main(int argc, char** argv)
     }
     if (command == "reg-get") return reg_value(false);
     if (command == "reg-delete") return reg_value(true);
+    if (command == "w-slots") return w_slots();
+    if (command == "replace-9x" && argc == 4) return replace_9x(argv[2], argv[3]);
     return 2;
 }

@@ -75,3 +75,12 @@ start_velmora "$tampered"
 wait_exit "$VPID" 20 || kill_velmora "$VPID"
 check "altered executable ends with status -1 (255 as Wine reports it)" test "$RC" = 255
 check "altered executable binds no port" wire tcp-refused 7
+
+# --listen takes IPv4 literals on Windows too: the services bind that
+# address only.
+start_velmora "$PROGRAMS" --listen 127.0.0.1
+listening=$VPID
+check "--listen 127.0.0.1: port 7 opens" wait_port 7 15
+check "--listen 127.0.0.1: echo over UDP" wire echo-udp
+stop_velmora
+wait_exit "$listening" 15 || kill_velmora "$listening"

@@ -50,7 +50,7 @@ wait_exit "$shown" 15
 check "\"&Apply changes\" ends the running instance with status 0" test "$RC" = 0
 check "the settings file holds the new record and keeps its tail" cfg_is "$cfg" 1 0 1 0 0 0 0 0 0 1 TAIL
 drv reg-get
-check "AutoStart applied: RunServices value VELMORA is the full path" \
+check "AutoStart applied: value VELMORA (RunServices on 9x, the user's Run on NT) is the full path" \
     drv_says 'type=1 size=23 data=C:\\velmora\\VELMORA.EXE\n'
 ended=$(date +%s.%N)
 sleep 3

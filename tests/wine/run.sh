@@ -7,7 +7,10 @@
 #   tests/wine/run.sh BUILD_DIR
 #
 # Prints one PASS/FAIL line per check and "N passed, M failed"; exits non-zero
-# when any check failed. Artifacts (a screenshot of the control dialog) go to
+# when any check failed. VELMORA_WINE_VERSION=win95 (or win98, winme, ...)
+# has Wine tell the programs that they run on that Windows; Wine still
+# resolves every import it has, so only the import check below speaks for
+# the real Windows 95 loader. Artifacts (a screenshot of the control dialog) go to
 # the folder "artifacts" beside BUILD_DIR.
 set -u
 if [ $# -ne 1 ] || [ ! -f "$1/VELMORA.EXE" ] || [ ! -f "$1/WINDRIVER.EXE" ]; then
@@ -54,12 +57,16 @@ mkdir -p "$WINEPREFIX"
 wineserver -p
 wineboot -i >"$WORK/wineboot.log" 2>&1
 wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>>"$WORK/wine.err"
+if [ -n "${VELMORA_WINE_VERSION:-}" ]; then
+    winecfg -v "$VELMORA_WINE_VERSION" >>"$WORK/wine.err" 2>&1
+    echo "Wine reports Windows version $VELMORA_WINE_VERSION to the programs"
+fi
 
 PROGRAMS="$WINEPREFIX/drive_c/velmora"
 mkdir -p "$PROGRAMS"
 cp "$BUILD_DIR/VELMORA.EXE" "$BUILD_DIR/WINDRIVER.EXE" "$PROGRAMS/"
-FENNIP=$(find "$BUILD_DIR" -name FENNIP.EXE -print -quit)
-VESK=$(find "$BUILD_DIR" -name VESK.EXE -print -quit)
+FENNIP=$(find "$BUILD_DIR" -name _CPack_Packages -prune -o -name FENNIP.EXE -print -quit)
+VESK=$(find "$BUILD_DIR" -name _CPack_Packages -prune -o -name VESK.EXE -print -quit)
 [ -n "$FENNIP" ] && cp "$FENNIP" "$PROGRAMS/"
 [ -n "$VESK" ] && cp "$VESK" "$PROGRAMS/"
 [ -f "$BUILD_DIR/VELMORACTL.EXE" ] && cp "$BUILD_DIR/VELMORACTL.EXE" "$PROGRAMS/"
@@ -69,6 +76,13 @@ printf 'Quote one.\r\n%%\r\nQuote two,\r\nsecond line.\r\n%%\r\nA third quote, w
 
 # shellcheck source=tests/wine/lib.sh
 . "$HERE/lib.sh"
+
+# Windows 95 refuses to load a program that imports anything it lacks.
+for program in "$PROGRAMS/VELMORA.EXE" "$PROGRAMS/VELMORACTL.EXE" "$PROGRAMS/FENNIP.EXE" "$PROGRAMS/VESK.EXE"; do
+    [ -f "$program" ] || continue
+    check "$(basename "$program") imports only what Windows 95 exports; PE versions 4.0" \
+        python3 "$HERE/win95_imports.py" "$program"
+done
 # shellcheck source=tests/wine/checks_daemon.sh
 . "$HERE/checks_daemon.sh"
 # shellcheck source=tests/wine/checks_services.sh
@@ -77,6 +91,8 @@ printf 'Quote one.\r\n%%\r\nQuote two,\r\nsecond line.\r\n%%\r\nA third quote, w
 . "$HERE/checks_dialog.sh"
 # shellcheck source=tests/wine/checks_command.sh
 . "$HERE/checks_command.sh"
+# shellcheck source=tests/wine/checks_win95.sh
+. "$HERE/checks_win95.sh"
 
 # Wine starts every program named under RunServices at each session start:
 # leave none behind.

@@ -42,6 +42,14 @@ def read_to_end(s, limit=1 << 20):
     return data
 
 
+def tcp_read_all(port):
+    s = tcp(port)
+    try:
+        return read_to_end(s)
+    finally:
+        s.close()
+
+
 def read_exactly(s, count):
     data = b""
     while len(data) < count:
@@ -171,17 +179,11 @@ def run(check, args):
         reply, _ = udp_exchange(9, b"drop me", wait=1.0)
         expect(reply is None, "UDP discard answered")
     elif check == "daytime-tcp":
-        s = tcp(13)
-        text = read_to_end(s)
-        s.close()
-        check_daytime_text(text)
+        check_daytime_text(tcp_read_all(13))
     elif check == "daytime-udp":
         check_daytime_text(udp_reply_from_other_port(13))
     elif check == "time-tcp":
-        s = tcp(37)
-        value = read_to_end(s)
-        s.close()
-        check_time_value(value)
+        check_time_value(tcp_read_all(37))
     elif check == "time-udp":
         check_time_value(udp_reply_from_other_port(37))
     elif check == "chargen-tcp":

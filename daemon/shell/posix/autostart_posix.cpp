@@ -2,7 +2,7 @@
 // enabling it for multi-user.target would make.
 #include <cerrno>
 #include <cstdio>
-#include <fcntl.h>
+#include <cstring>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -11,6 +11,7 @@
 #include "files.h"
 #include "module_path.h"
 #include "systemd_unit.h"
+#include "whole_file.h"
 
 namespace {
 
@@ -19,17 +20,13 @@ const char unit_path[] = "/etc/systemd/system/velmora.service";
 const char wants_folder[] = "/etc/systemd/system/multi-user.target.wants";
 const char link_path[] = "/etc/systemd/system/multi-user.target.wants/velmora.service";
 
-bool write_whole(const char* path, const std::string& text)
+// systemd reads the unit as any user would: it is readable by all, whatever
+// the creating process's mask.
+int write_unit(int fd, const void* context)
 {
-    const std::string temporary = std::string(path) + ".new";
-    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) return false;
-    const bool written = file_write(fd, text.data(), text.size()) == static_cast<int>(text.size());
-    if (file_close(fd) != 0 || !written || ::rename(temporary.c_str(), path) != 0) {
-        ::unlink(temporary.c_str());
-        return false;
-    }
-    return true;
+    const std::string& text = *static_cast<const std::string*>(context);
+    if (file_write(fd, text.data(), text.size()) != static_cast<int>(text.size())) return EIO;
+    return ::fchmod(fd, 0644) == 0 ? 0 : errno;
 }
 
 } // namespace
@@ -44,8 +41,13 @@ void update_autostart(bool enabled)
     }
     char executable[1024];
     std::string unit;
-    if (module_path(executable, sizeof executable) == 0 || !systemd_unit(executable, &unit)) return;
-    if (!write_whole(unit_path, unit)) return;
+    if (module_path(executable, sizeof executable) == 0) return;
+    // The package's Velmora keeps the package's options (loopback only until
+    // the administrator says otherwise), also in the unit AutoStart writes,
+    // which takes precedence over the package's own.
+    const char* options = std::strcmp(executable, package_program) == 0 ? package_options_file : nullptr;
+    if (!systemd_unit(executable, options, &unit)) return;
+    if (replace_whole_file(unit_path, write_unit, &unit) != 0) return;
     if (::mkdir(wants_folder, 0755) != 0 && errno != EEXIST) return;
     ::unlink(link_path);
     if (::symlink(unit_path, link_path) != 0) return;

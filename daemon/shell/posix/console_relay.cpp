@@ -9,6 +9,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "console.h"
 #include "threads.h"
 
 namespace {
@@ -40,17 +41,6 @@ struct relay_state {
 };
 
 relay_state relay;
-
-void write_all(int fd, const char* data, std::size_t size)
-{
-    while (size > 0) {
-        const ssize_t n = ::write(fd, data, size);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return;
-        data += n;
-        size -= static_cast<std::size_t>(n);
-    }
-}
 
 int count_lines(const char* data, std::size_t size)
 {
@@ -86,18 +76,18 @@ void pass_on(int stream, const char* data, std::size_t size)
     if (relay.holding)
         hold_chunk(stream, data, size);
     else
-        write_all(relay.original[stream], data, size);
+        console_write_descriptor(relay.original[stream], data, size);
 }
 
 void write_held()
 {
-    for (const held_chunk& chunk : relay.held) write_all(relay.original[chunk.stream], chunk.bytes.data(), chunk.bytes.size());
+    for (const held_chunk& chunk : relay.held) console_write_descriptor(relay.original[chunk.stream], chunk.bytes.data(), chunk.bytes.size());
     if (relay.dropped_lines > 0) {
         char note[120];
         const int n = std::snprintf(note, sizeof note,
                                     "Velmora V1.0: %d lines of output were dropped while the control dialog was open\n",
                                     relay.dropped_lines);
-        write_all(relay.original[1], note, static_cast<std::size_t>(n));
+        console_write_descriptor(relay.original[1], note, static_cast<std::size_t>(n));
     }
     relay.held.clear();
     relay.held_bytes = 0;
@@ -208,7 +198,7 @@ std::string relay_last_held_box()
 void relay_write(int fd, const char* text, std::size_t size)
 {
     const std::lock_guard<std::mutex> guard(relay.lock);
-    write_all(fd, text, size);
+    console_write_descriptor(fd, text, size);
 }
 
 void relay_stop()

@@ -49,6 +49,7 @@ struct console_state {
     int tty_fd;
     FILE* tty_out;
     FILE* tty_in;
+    ServiceSelection* choice;
 };
 
 console_state console;
@@ -62,7 +63,7 @@ const dialog_host& console_host();
 
 std::intptr_t send(unsigned message, std::uintptr_t first, std::intptr_t second)
 {
-    return control_dialog_proc(console_host(), message, first, second);
+    return control_dialog_proc(console_host(), console.choice, message, first, second);
 }
 
 void write_hint() { relay_write(console.tty_fd, hint_text, sizeof hint_text - 1); }
@@ -314,9 +315,10 @@ void catch_signals(const sigset_t& ending)
 
 bool console_possible() { return ::isatty(STDIN_FILENO) == 1 && in_foreground(); }
 
-int run_console_shell(const sigset_t& ending)
+int run_console_shell(const sigset_t& ending, ServiceSelection* choice)
 {
     console = console_state{};
+    console.choice = choice;
     console.tty_fd = -1;
     console.stdin_open = true;
     if (!open_terminal()) return -1;

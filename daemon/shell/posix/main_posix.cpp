@@ -11,6 +11,8 @@
 #include "clock.h"
 #include "console.h"
 #include "message_box.h"
+#include "output_lines.h"
+#include "readiness.h"
 #include "shell_host.h"
 #include "startup.h"
 
@@ -18,21 +20,21 @@ namespace {
 
 // Without an icon or a dialog, this line is what tells an operator (or the
 // journal) what runs.
-void report_start(const char* settings_path, selection_file_kind settings, const char* started)
+void report_start(const char* settings_path, selection_file_kind settings, const char* account)
 {
-    const char* why = nullptr;
+    const char* why = "no service is selected";
     switch (settings) {
     case selection_file_kind::missing: why = "the file is missing"; break;
     case selection_file_kind::short_file: why = "the file is shorter than 44 bytes"; break;
     case selection_file_kind::other_version: why = "the file is of another version"; break;
     case selection_file_kind::not_plain: why = "it is not a plain file but a folder, pipe or device"; break;
     case selection_file_kind::unreadable: why = "the file cannot be read"; break;
-    case selection_file_kind::whole: why = started[0] == '\0' ? "no service is selected" : nullptr; break;
+    case selection_file_kind::whole: break;
     }
-    char line[512];
-    if (why == nullptr) std::snprintf(line, sizeof line, "Velmora: %s: running %s\n", settings_path, started);
+    char line[1024];
+    if (account[0] != '\0') std::snprintf(line, sizeof line, "Velmora: %s: %s\n", settings_path, account);
     else std::snprintf(line, sizeof line, "Velmora: %s: nothing runs: %s\n", settings_path, why);
-    console_write_error(line);
+    output_error(line);
 }
 
 // Descriptors 0 to 2 that the caller left closed would be taken by the first
@@ -57,6 +59,41 @@ void show_sockets_error(int code)
     message_box(text, "VESK - Error");
 }
 
+constexpr const char* usage_text =
+    "Usage: velmora [WAIT] [--listen ADDRESS]... [--udp-reply-port=fresh|service] [--quiet]\n"
+    "Serves echo (port 7), discard (9), daytime (13), quote (17), chargen (19),\n"
+    "a telnet refusal (23), time (37) and a DNS probe (53), as the settings file\n"
+    "VELMORA.CFG beside the program selects them, until SIGINT or SIGTERM.\n"
+    "\n"
+    "  WAIT                  wait 5 seconds first, until an ending instance has\n"
+    "                        released the ports\n"
+    "  --listen ADDRESS      serve on this IPv4 or IPv6 address only; repeat the\n"
+    "                        option for more (default: every address of the host)\n"
+    "  --udp-reply-port=fresh|service\n"
+    "                        fresh (default): every UDP reply of echo, chargen,\n"
+    "                        daytime and time leaves from a new port;\n"
+    "                        service: from the service's own port, for clients\n"
+    "                        that connect their socket (nc -u, rdate -u), and only\n"
+    "                        to source ports from 1024 on\n"
+    "  --quiet               no line on standard output for each connection\n"
+    "  --help                print this text and exit\n"
+    "  --version             print the version and exit\n";
+
+// --help and --version answer and end the program before anything starts,
+// so that they can be asked beside a running instance. Returns true when
+// one of them was given.
+bool answered_help_or_version(int argc, char** argv)
+{
+    for (int i = 1; i < argc; ++i) {
+        const std::string argument = argv[i];
+        const char* text = argument == "--help" ? usage_text : argument == "--version" ? "Velmora Version 1.0\n" : nullptr;
+        if (text == nullptr) continue;
+        std::fputs(text, stdout);
+        return true;
+    }
+    return false;
+}
+
 std::string joined_arguments(int argc, char** argv)
 {
     std::string arguments;
@@ -71,6 +108,7 @@ std::string joined_arguments(int argc, char** argv)
 
 int main(int argc, char** argv)
 {
+    if (answered_help_or_version(argc, argv)) return std::fflush(stdout) == 0 ? 0 : 1;
     open_missing_standard_descriptors();
     // A reader of standard output or error that goes away must not end the
     // program; the write fails and the line is lost instead.
@@ -86,12 +124,25 @@ int main(int argc, char** argv)
 
     message_box("Velmora Version 1.0\nCopyright (C) Velmora developers\nStarting Service Threads", shell_caption);
     register_service_entry entry = nullptr;
-    if (!start_services(joined_arguments(argc, argv).c_str(), {clock_sleep_ms, show_sockets_error, report_start}, &entry)) return -1;
+    // The record of this run: main never returns once the listeners run (it
+    // ends the process with _exit), so its stack holds the record for them.
+    velmora_run run{};
+    if (!start_services(joined_arguments(argc, argv).c_str(), {clock_sleep_ms, show_sockets_error, report_start, console_write_error},
+                        &run, &entry))
+        return -1;
+    // Under a service manager that waits for readiness, a Velmora that
+    // serves nothing ends, so that the manager shows the failure.
+    if (!announce_readiness(&run)) {
+        output_lines_drain(1000);
+        _exit(1);
+    }
 
-    const int status = run_shell(ending);
+    // The dialog keeps a choice of its own, which Apply replaces once saved.
+    ServiceSelection choice = run.selection;
+    const int status = run_shell(ending, &choice);
 
     unregister_as_service(entry);
     std::fflush(stdout);
-    if (status == shell_restart) restart_program();
+    if (status == shell_restart) restart_program(argv + 1);
     _exit(0);
 }

@@ -1,9 +1,15 @@
 // Velmora needs little from the system: it binds the well-known ports, reads
-// its own executable (the checksum), VELMORA.CFG and VESK.TXT beside it, and
+// its own executable (the checksum), VELMORA.CFG and VESK.TXT beside it,
 // writes lines to standard output and error, which systemd sends to the
-// journal. Under systemd standard input is /dev/null, so the control dialog
-// never runs and nothing is ever written to a file. The unit takes away
-// everything else.
+// journal, and tells systemd over its notification socket (a Unix datagram
+// socket) once its listeners are bound. Under systemd standard input is
+// /dev/null, so the control dialog never runs and nothing is ever written to
+// a file. The unit takes away everything else.
+//
+// Type=notify makes "active" true: systemd waits for READY=1, and Velmora
+// ends with status 1 instead when none of its listeners could start, which
+// Restart=on-failure then retries. --quiet keeps the line per connection out
+// of the journal.
 #include "systemd_unit.h"
 
 #include <cstring>
@@ -43,8 +49,19 @@ const char* const temporary_folders[] = {"/tmp/", "/var/tmp/", nullptr};
 const char unit_head[] = "[Unit]\n"
                          "Description=Velmora small Internet services\n"
                          "After=network.target\n"
+                         "# Ports that stay taken are not retried for ever: five failed\n"
+                         "# starts within a minute and systemd gives up.\n"
+                         "StartLimitIntervalSec=60\n"
+                         "StartLimitBurst=5\n"
                          "\n"
-                         "[Service]\n";
+                         "[Service]\n"
+                         "Type=notify\n"
+                         "Restart=on-failure\n"
+                         "RestartSec=5s\n";
+
+// Loopback only, unless the administrator's options file says otherwise:
+// systemd reads the file after this default, so its VELMORA_OPTS wins.
+const char package_default_options[] = "Environment=\"VELMORA_OPTS=--listen 127.0.0.1 --listen ::1\"\n";
 
 // An unprivileged user made for the service while it runs, with private
 // /tmp and /var/tmp (a user of its own always gets those).
@@ -72,7 +89,7 @@ const char sandbox[] = "AmbientCapabilities=CAP_NET_BIND_SERVICE\n"
                        "ProtectHostname=yes\n"
                        "ProtectProc=invisible\n"
                        "ProcSubset=pid\n"
-                       "RestrictAddressFamilies=AF_INET AF_UNIX\n"
+                       "RestrictAddressFamilies=AF_INET AF_INET6 AF_UNIX\n"
                        "RestrictNamespaces=yes\n"
                        "RestrictRealtime=yes\n"
                        "RestrictSUIDSGID=yes\n"
@@ -89,13 +106,29 @@ const char unit_tail[] = "\n"
 
 } // namespace
 
-bool systemd_unit(const char* executable, std::string* unit)
+bool systemd_unit(const char* executable, const char* options_file, std::string* unit)
 {
     std::string command;
     if (!exec_start_word(executable, &command)) return false;
+    std::string options_path;
+    if (options_file != nullptr && !exec_start_word(options_file, &options_path)) return false;
     std::string text = unit_head;
-    text += "ExecStart=";
-    text += command;
+    if (options_file != nullptr) {
+        // The package installs the manual page; systemd-analyze verify looks
+        // for it, so AutoStart's unit, for a program built by hand, names none.
+        text.insert(text.find("After="), "Documentation=man:velmora(8)\n");
+        text += package_default_options;
+        // '-': a file the administrator removed leaves the default above.
+        text += "EnvironmentFile=-";
+        text += options_path.substr(1, options_path.size() - 2);
+        text += "\nExecStart=";
+        text += command;
+        text += " --quiet $VELMORA_OPTS";
+    } else {
+        text += "ExecStart=";
+        text += command;
+        text += " --quiet";
+    }
     text += "\nStandardInput=null\n";
     text += inside_any(executable, temporary_folders) ? root_without_capabilities : own_user;
     text += sandbox;

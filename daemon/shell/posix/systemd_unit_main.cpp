@@ -1,8 +1,9 @@
 // Writes the systemd unit for a program path into a file: the build makes
 // the Debian package's velmora.service with it, from the same code that
 // writes AutoStart's unit, so that both keep one sandbox.
-// Usage: velmora_unit EXECUTABLE OUTPUT
+// Usage: velmora_unit EXECUTABLE OUTPUT [--package-options FILE]
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "systemd_unit.h"
@@ -10,8 +11,9 @@
 int main(int argc, char** argv)
 {
     std::string unit;
-    if (argc != 3 || !systemd_unit(argv[1], &unit)) {
-        std::fprintf(stderr, "usage: velmora_unit EXECUTABLE OUTPUT (a path systemd can start)\n");
+    const bool package = argc == 5 && std::strcmp(argv[3], "--package-options") == 0;
+    if ((argc != 3 && !package) || !systemd_unit(argv[1], package ? argv[4] : nullptr, &unit)) {
+        std::fprintf(stderr, "usage: velmora_unit EXECUTABLE OUTPUT [--package-options FILE] (paths systemd can start)\n");
         return 2;
     }
     std::FILE* out = std::fopen(argv[2], "wb");

@@ -4,7 +4,9 @@
 #include "control_dialog.h"
 #include "resource.h"
 #include "shell_win32.h"
+#include "startup.h"
 #include "threads.h"
+#include "windows_family.h"
 
 static_assert(IDC_ECHO == id_echo && IDC_DISCARD == id_discard && IDC_DAYTIME == id_daytime &&
               IDC_QUOTE == id_quote && IDC_CHARGEN == id_chargen && IDC_TELNET == id_telnet &&
@@ -66,13 +68,44 @@ void start_icon_thread()
 const dialog_host window_host = {check, is_checked, bring_up, minimize, hide, close, post_quit, start_icon_thread,
                                  start_new_instance};
 
+// "Run as Service" newly ticked on the NT family, which has no Windows 95
+// service processes (Wine accepts the registration but does nothing with
+// it): the user is told once, as the choice is applied, that the program
+// will be an ordinary one there, and not again at each start. The choice
+// is saved all the same, for the settings file may go to a Windows 95
+// machine.
+void tell_when_service_is_unknown(const ServiceSelection& choice, UINT message, WPARAM first)
+{
+    if (message != WM_COMMAND || LOWORD(first) != IDC_APPLY || !is_checked(IDC_RUN_AS_SERVICE) ||
+        choice.run_as_service != 0 || !windows_is_nt())
+        return;
+    char text[512];
+    if (LoadStringA(program_instance, IDS_NO_SERVICE_PROCESS, text, sizeof text) == 0) {
+        note_failed_call("LoadStringA(IDS_NO_SERVICE_PROCESS)");
+        return;
+    }
+    if (MessageBoxA(window_in_hand, text, shell_caption, MB_OK | MB_ICONINFORMATION) == 0) note_failed_call("MessageBoxA");
+}
+
 } // namespace
 
 INT_PTR CALLBACK control_dialog_window_proc(HWND window, UINT message, WPARAM first, LPARAM second)
 {
+    // The dialog's own record comes with WM_INITDIALOG (CreateDialogParamA's
+    // last argument) and is kept in the window itself.
+    if (message == WM_INITDIALOG) {
+        SetLastError(0);
+        if (SetWindowLongA(window, DWL_USER, static_cast<LONG>(second)) == 0 && GetLastError() != 0)
+            note_failed_call("SetWindowLongA(DWL_USER)");
+    }
+    auto* choice = reinterpret_cast<ServiceSelection*>(GetWindowLongA(window, DWL_USER));
+    // Messages before WM_INITDIALOG (WM_SETFONT) are none of the dialog's
+    // business.
+    if (choice == nullptr) return FALSE;
     HWND outer = window_in_hand;
     window_in_hand = window;
-    const INT_PTR result = control_dialog_proc(window_host, message, first, second);
+    tell_when_service_is_unknown(*choice, message, first);
+    const INT_PTR result = control_dialog_proc(window_host, choice, message, first, second);
     window_in_hand = outer;
     return result;
 }

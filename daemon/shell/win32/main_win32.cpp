@@ -76,13 +76,20 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR arguments, int)
     HWND startup_dialog = CreateDialogParamA(instance, "INITDLG", nullptr, startup_dialog_proc, 0);
     if (startup_dialog == nullptr) note_failed_call("CreateDialogParamA(INITDLG)");
     register_service_entry entry = nullptr;
-    if (!start_services(arguments, {pause_with_dialog, show_sockets_error, nullptr}, &entry)) return -1;
+    // The record of this run. Static, not on WinMain's stack: the listener
+    // threads go on reading it while the run-time ends the process after
+    // WinMain has returned.
+    static velmora_run run{};
+    if (!start_services(arguments, {pause_with_dialog, show_sockets_error, nullptr, nullptr}, &run, &entry)) return -1;
+    // The dialog keeps a choice of its own, which Apply replaces once saved.
+    ServiceSelection choice = run.selection;
 
     taskbar_icon_image = LoadIconA(instance, "TASKBARICON");
     if (taskbar_icon_image == nullptr) note_failed_call("LoadIconA(TASKBARICON)");
     if (startup_dialog != nullptr && !DestroyWindow(startup_dialog)) note_failed_call("DestroyWindow(INITDLG)");
 
-    control_dialog = CreateDialogParamA(instance, "MAINDLG", nullptr, control_dialog_window_proc, 0);
+    control_dialog = CreateDialogParamA(instance, "MAINDLG", nullptr, control_dialog_window_proc,
+                                        reinterpret_cast<LPARAM>(&choice));
     if (control_dialog == nullptr) {
         // Without its dialog the program could not be reached or ended: the
         // services run on, but the user is told.

@@ -29,5 +29,6 @@
 #define IDS_SOCKET_ERROR 1
 #define IDS_STARTUP_ERROR_CAPTION 2
 #define IDS_NO_DIALOG 3
+#define IDS_NO_SERVICE_PROCESS 4
 
 #endif

@@ -2,6 +2,7 @@
 
 #include "message_box.h"
 #include "startup.h"
+#include "windows_family.h"
 
 namespace {
 
@@ -23,9 +24,13 @@ register_service_entry find_register_service_process()
     if (kernel == nullptr) message_box("Unable to get KERNEL32.DLL handle.", shell_caption);
     FARPROC entry = kernel == nullptr ? nullptr : GetProcAddress(kernel, "RegisterServiceProcess");
     if (entry == nullptr) {
-        message_box("Unable to get \"RegisterServiceProcess\" from KERNEL32.DLL", shell_caption);
+        // The NT family has no service processes of this kind: the user
+        // learns it once, when applying "Run as Service", not at each start.
+        if (!windows_is_nt())
+            message_box("Unable to get \"RegisterServiceProcess\" from KERNEL32.DLL", shell_caption);
         return nullptr;
     }
     register_service_process = reinterpret_cast<system_entry>(reinterpret_cast<void*>(entry));
     return call_register_service_process;
 }
+

@@ -1,0 +1,33 @@
+#include "readiness.h"
+
+#include <cstdio>
+
+#include "message_box.h"
+#include "service_manager.h"
+
+void readiness_message(const velmora_run& run, char* out, std::size_t out_size, bool* ready)
+{
+    bool serving = false;
+    for (int i = 0; i < run.job_count; ++i) {
+        int error = 0;
+        serving = serving || listener_told(run.jobs[i], &error) == listener_outcome::serving;
+    }
+    *ready = serving || run.job_count == 0;
+    char account[768];
+    describe_listeners(run, account, sizeof account);
+    if (run.job_count == 0) std::snprintf(out, out_size, "READY=1\nSTATUS=nothing runs: no service is selected");
+    else std::snprintf(out, out_size, "%sSTATUS=%s", *ready ? "READY=1\n" : "", account);
+}
+
+bool announce_readiness(velmora_run* run)
+{
+    if (!service_manager_present()) return true;
+    wait_for_listeners(run, listeners_told_within_ms);
+    char message[900];
+    bool ready = false;
+    readiness_message(*run, message, sizeof message, &ready);
+    service_manager_notify(message);
+    // The journal shows why the unit failed, beside the start report.
+    if (!ready) message_box("No listener could start: ending with status 1 for the service manager", shell_caption);
+    return ready;
+}

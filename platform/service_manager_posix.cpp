@@ -1,0 +1,47 @@
+// systemd's notification protocol without libsystemd: one datagram on the
+// Unix socket that NOTIFY_SOCKET names, either a path or, with a leading
+// '@', an abstract address (a NUL byte in its place).
+#include "service_manager.h"
+
+#include <cstddef>
+#include <cstdlib>
+#include <cstring>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+namespace {
+
+const char* notify_socket_name()
+{
+    const char* name = std::getenv("NOTIFY_SOCKET");
+    // Only a path or an abstract name: systemd also allows vsock addresses,
+    // which no service on this host's network uses.
+    if (name == nullptr || (name[0] != '/' && name[0] != '@') || name[1] == '\0') return nullptr;
+    return name;
+}
+
+} // namespace
+
+bool service_manager_present() { return notify_socket_name() != nullptr; }
+
+bool service_manager_notify(const char* state)
+{
+    const char* name = notify_socket_name();
+    if (name == nullptr) return false;
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const std::size_t length = std::strlen(name);
+    if (length >= sizeof address.sun_path) return false;
+    std::memcpy(address.sun_path, name, length);
+    if (name[0] == '@') address.sun_path[0] = '\0';
+    // An abstract name has no final NUL; a path's NUL is counted.
+    const socklen_t size = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + length + (name[0] == '@' ? 0 : 1));
+
+    const int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return false;
+    const std::size_t count = std::strlen(state);
+    const ssize_t sent = ::sendto(fd, state, count, MSG_NOSIGNAL, reinterpret_cast<const sockaddr*>(&address), size);
+    ::close(fd);
+    return sent == static_cast<ssize_t>(count);
+}
