@@ -23,17 +23,18 @@ inline constexpr int udp_buffer_size = 272;
 // receive. It starts with stream_portion bytes on the session's own stack:
 // idle connections and clients that send little at a time never need more,
 // and such a session thread holds under 32 KiB. A receive that fills it
-// shows a client with more on its way: from then on the session takes up to
-// stream_portion_large at a time, in a buffer from the heap that it keeps
-// until it ends (64 KiB more for a connection that has streamed). Measured over connections {1, 50} x client sends {512 B to
-// 64 KiB} x bytes in flight {one send, four} (bench/compare.sh --syscalls):
-// where clients send 16 KiB or more at a time the large portion takes a
-// half to an eighth of the receives per MB that 8 KiB took, and no more
-// where they send less; and a client that sends more than the stack
-// portion at once and waits for all of it gets it back in one piece instead
-// of two, the second held back by the system until the first is
-// acknowledged (tens of milliseconds on loopback). 256 KiB saved a few
-// receives per MB more, only with 256 KiB in flight.
+// shows a client with more on its way: from then on the session takes up
+// to stream_portion_large at a time, in a buffer from the heap that it
+// keeps until it ends (64 KiB more for a connection that has streamed).
+// Measured over connections {1, 50} x client sends {512 B to 64 KiB} x
+// bytes in flight {one send, four} (bench/compare.sh --syscalls): where
+// clients send 16 KiB or more at a time the large portion takes a half to
+// an eighth of the receives per MB that 8 KiB took, and no more where they
+// send less; and a client that sends more than the stack portion at once
+// and waits for all of it gets it back in one piece instead of two, the
+// second held back by the system until the first is acknowledged (tens of
+// milliseconds on loopback). 256 KiB saved a few receives per MB more,
+// only with 256 KiB in flight.
 inline constexpr int stream_portion = 8192;
 inline constexpr int stream_portion_large = 65536;
 // A session thread's stack: what every thread asks for, plus one portion.
