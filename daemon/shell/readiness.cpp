@@ -7,12 +7,7 @@
 
 void readiness_message(const velmora_run& run, char* out, std::size_t out_size, bool* ready)
 {
-    bool serving = false;
-    for (int i = 0; i < run.job_count; ++i) {
-        int error = 0;
-        serving = serving || listener_told(run.jobs[i], &error) == listener_outcome::serving;
-    }
-    *ready = serving || run.job_count == 0;
+    *ready = run.job_count == 0 || any_listener_serving(run);
     char account[768];
     describe_listeners(run, account, sizeof account);
     if (run.job_count == 0) std::snprintf(out, out_size, "READY=1\nSTATUS=nothing runs: no service is selected");

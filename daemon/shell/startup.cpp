@@ -183,18 +183,22 @@ int wait_for_listeners(velmora_run* run, unsigned timeout_ms)
     }
 }
 
+bool any_listener_serving(const velmora_run& run)
+{
+    for (int i = 0; i < run.job_count; ++i) {
+        int error = 0;
+        if (listener_told(run.jobs[i], &error) == listener_outcome::serving) return true;
+    }
+    return false;
+}
+
 void describe_listeners(const velmora_run& run, char* text, std::size_t size)
 {
     if (size == 0) return;
     text[0] = '\0';
     if (run.job_count == 0) return;
-    bool any_serving = false;
-    for (int i = 0; i < run.job_count; ++i) {
-        int error = 0;
-        any_serving = any_serving || listener_told(run.jobs[i], &error) == listener_outcome::serving;
-    }
     bool first = true;
-    if (any_serving) {
+    if (any_listener_serving(run)) {
         append(text, size, "running ");
         append_services(text, size, run, true, &first);
         first = true;

@@ -41,6 +41,9 @@ void start_selected_listeners(velmora_run* run);
 int wait_for_listeners(velmora_run* run, unsigned timeout_ms);
 inline constexpr unsigned listeners_told_within_ms = 3000;
 
+// Whether any listener of `run` has told that it serves.
+bool any_listener_serving(const velmora_run& run);
+
 // The start report's account of the selected services from their
 // listeners' outcomes: "running echo, daytime (TCP only: UDP port 13 in
 // use); not running: quote (no quote file)", or "nothing runs: echo (TCP
