@@ -107,6 +107,27 @@ int net_send_last(net_socket s, const void* data, int length);
 // the figure as it is. 0 or -1.
 int net_limit_send_buffer(net_socket s, int bytes);
 
+// A relay hands what a connected stream received back out of the same
+// socket inside the system, without copying the bytes into the program and
+// out again: on Linux, splice through a pipe whose pages are the received
+// segments' own. An echo of large portions then costs the program no copy
+// at all. Winsock has none: there stream_relay_open fails and the caller
+// copies through a buffer, as it does wherever the system refuses a relay.
+struct stream_relay {
+    int ends[2] = {-1, -1}; // the pipe: read end, write end
+};
+// Makes the relay ready; false (and the relay unusable) where the system
+// offers none or lacks the descriptors for one now.
+bool stream_relay_open(stream_relay* relay);
+// Receives what is waiting on `s`, up to `most` bytes, into the relay; blocks
+// until some is. Returns as net_recv does: the count, 0 at the peer's close,
+// -1 on failure (the relay then holds nothing).
+int stream_relay_receive(net_socket s, stream_relay* relay, int most);
+// Sends the `count` bytes the relay holds out of `s`, all of them, in order;
+// count, or -1 (the connection failed, net_last_error tells why).
+int stream_relay_send(net_socket s, stream_relay* relay, int count);
+void stream_relay_close(stream_relay* relay);
+
 // Receives one datagram of at most `length` bytes. A longer datagram is a
 // failure (-1, net_error_message_size) that still leaves its first `length`
 // bytes in the buffer and its sender in `from`, as Winsock reports it. An

@@ -325,3 +325,41 @@ net_address net_ipv4_address(std::uint32_t host_order_address, std::uint16_t por
     return net_address_from(sin);
 }
 
+
+bool stream_relay_open(stream_relay* relay)
+{
+    if (::pipe2(relay->ends, O_CLOEXEC) == 0) return true;
+    fail(errno);
+    relay->ends[0] = relay->ends[1] = -1;
+    return false;
+}
+
+int stream_relay_receive(net_socket s, stream_relay* relay, int most)
+{
+    ssize_t n;
+    do {
+        n = ::splice(static_cast<int>(s), nullptr, relay->ends[1], nullptr, static_cast<size_t>(most), 0);
+    } while (n < 0 && errno == EINTR);
+    return n < 0 ? fail(errno) : static_cast<int>(n);
+}
+
+int stream_relay_send(net_socket s, stream_relay* relay, int count)
+{
+    // A blocking socket takes the whole count in one splice unless a signal
+    // cuts it short; what is left is sent on.
+    for (int left = count; left > 0;) {
+        const ssize_t n = ::splice(relay->ends[0], nullptr, static_cast<int>(s), nullptr, static_cast<size_t>(left), 0);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return fail(n < 0 ? errno : EPIPE);
+        left -= static_cast<int>(n);
+    }
+    return count;
+}
+
+void stream_relay_close(stream_relay* relay)
+{
+    for (int& end : relay->ends) {
+        if (end >= 0) ::close(end);
+        end = -1;
+    }
+}

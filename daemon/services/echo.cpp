@@ -9,8 +9,8 @@ void echo_tcp_session(void* connection)
 {
     const net_socket s = session_socket(connection);
     stream_room room;
-    int received;
-    while ((received = stream_receive(s, &room)) > 0) net_send(s, room.bytes, received);
+    while (stream_echo_portion(s, &room) > 0) {
+    }
     net_close(s);
 }
 

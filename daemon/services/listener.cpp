@@ -245,3 +245,20 @@ int stream_receive(net_socket s, stream_room* room)
     room->filled = received == room->size;
     return received;
 }
+
+int stream_echo_portion(net_socket s, stream_room* room)
+{
+    if (room->filled && !room->relaying && room->large == nullptr) room->relaying = stream_relay_open(&room->relay);
+    if (room->relaying) {
+        const int received = stream_relay_receive(s, &room->relay, stream_portion_large);
+        if (received > 0) return stream_relay_send(s, &room->relay, received) < 0 ? -1 : received;
+        if (received == 0) return 0;
+        // Refused (or the connection failed, which the copy's receive
+        // below finds again): copy from now on.
+        stream_relay_close(&room->relay);
+        room->relaying = false;
+    }
+    const int received = stream_receive(s, room);
+    if (received > 0 && net_send(s, room->bytes, received) < 0) return -1;
+    return received;
+}

@@ -24,8 +24,10 @@ inline constexpr int udp_buffer_size = 272;
 // idle connections and clients that send little at a time never need more,
 // and such a session thread holds under 32 KiB. A receive that fills it
 // shows a client with more on its way: from then on the session takes up
-// to stream_portion_large at a time, in a buffer from the heap that it
-// keeps until it ends (64 KiB more for a connection that has streamed).
+// to stream_portion_large at a time. Echo then relays each portion inside
+// the system where it can (stream_relay: the bytes never enter the program,
+// which saves two copies of every byte), else it copies through a buffer
+// from the heap, kept until the session ends, as discard always does.
 // Measured over connections {1, 50} x client sends {512 B to 64 KiB} x
 // bytes in flight {one send, four} (bench/compare.sh --syscalls): where
 // clients send 16 KiB or more at a time the large portion takes a half to
@@ -45,8 +47,14 @@ struct stream_room {
     unsigned char first[stream_portion];
     unsigned char* bytes = first;
     int size = stream_portion;
-    bool filled = false; // the last receive filled the room
+    bool filled = false;   // the last receive filled the stack portion
+    bool relaying = false; // echo's portions pass through `relay`
     std::unique_ptr<unsigned char[]> large;
+    stream_relay relay;
+    stream_room() = default;
+    stream_room(const stream_room&) = delete;
+    stream_room& operator=(const stream_room&) = delete;
+    ~stream_room() { stream_relay_close(&relay); }
 };
 // Receives what is waiting on `s`, up to the room's size, into room->bytes;
 // returns what net_recv returns. When the receive before filled the stack
@@ -54,6 +62,11 @@ struct stream_room {
 // so that the bytes of a receive stay in place until the next); without
 // memory for it the stack portion serves on.
 int stream_receive(net_socket s, stream_room* room);
+// Echo's step: receives what is waiting on `s` and sends it back whole.
+// Returns what the receive returned, or -1 when the send failed (the
+// connection is over). A relay the system refuses leaves the session
+// copying, as it would without one.
+int stream_echo_portion(net_socket s, stream_room* room);
 
 // One received datagram of `count` bytes (0 to 255) from `sender`, in a
 // buffer of udp_buffer_size bytes that the handler may build its answer in.

@@ -12,6 +12,7 @@ fail() { echo "FAIL $1"; failures=$((failures + 1)); }
 check() { if [ "$2" = 0 ]; then pass "$1"; else fail "$1"; fi; }
 
 work=$(mktemp -d /tmp/velmora-rc-XXXXXX)
+head -c 4000000 /dev/urandom >"$work/random.bin"
 pid=""
 finish() {
     if [ -n "$pid" ] && kill -0 "$pid" 2>/dev/null; then kill -KILL "$pid" 2>/dev/null; fi
@@ -68,6 +69,10 @@ common_clients() {
     out=$(timeout 5 rdate -p "$a" 2>&1); rc=$?
     [ $rc = 0 ] && near_now "$out"; check "rdate -p $a ($out)" $?
     out=$(printf 'hello\n' | timeout 5 nc -N "$a" 7); [ "$out" = hello ]; check "nc $a 7 (TCP echo)" $?
+    # Megabytes in large writes: echo relays them inside the system once the
+    # first portion has filled.
+    timeout 20 nc -N "$a" 7 <"$work/random.bin" >"$work/echoed.bin"
+    cmp -s "$work/random.bin" "$work/echoed.bin"; check "nc $a 7: 4 MB back in order" $?
 
     # dig's defaults send EDNS with a cookie: the answer holds the question
     # and the record only, so dig reads it without complaint.
