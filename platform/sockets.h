@@ -117,7 +117,9 @@ struct stream_relay {
     int ends[2] = {-1, -1}; // the pipe: read end, write end
 };
 // Makes the relay ready; false (and the relay unusable) where the system
-// offers none or lacks the descriptors for one now.
+// offers none or lacks the descriptors for one now. A relay takes two
+// descriptors, and none while the process holds more than half of those
+// it may: the connections yet to come keep theirs.
 bool stream_relay_open(stream_relay* relay);
 // Receives what is waiting on `s`, up to `most` bytes, into the relay; blocks
 // until some is. Returns as net_recv does: the count, 0 at the peer's close,

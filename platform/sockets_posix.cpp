@@ -8,6 +8,7 @@
 #include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -328,10 +329,22 @@ net_address net_ipv4_address(std::uint32_t host_order_address, std::uint16_t por
 
 bool stream_relay_open(stream_relay* relay)
 {
-    if (::pipe2(relay->ends, O_CLOEXEC) == 0) return true;
-    fail(errno);
-    relay->ends[0] = relay->ends[1] = -1;
-    return false;
+    if (::pipe2(relay->ends, O_CLOEXEC) != 0) {
+        fail(errno);
+        relay->ends[0] = relay->ends[1] = -1;
+        return false;
+    }
+    // A relay must never cost a connection its accept. Descriptors are given
+    // lowest first, so a pipe numbered beyond half of what the process may
+    // hold shows a table more than half full: the session copies instead.
+    rlimit files{};
+    if (::getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur != RLIM_INFINITY &&
+        static_cast<rlim_t>(relay->ends[1]) >= files.rlim_cur / 2) {
+        stream_relay_close(relay);
+        fail(EMFILE);
+        return false;
+    }
+    return true;
 }
 
 int stream_relay_receive(net_socket s, stream_relay* relay, int most)

@@ -115,6 +115,30 @@ TEST_F(DescriptorFlood, EveryListenerSurvivesWithSixtyFourDescriptors)
     stop_cleanly();
 }
 
+// Streaming echo sessions relay their portions through two descriptors of
+// their own; with 64 to hold, 24 such sessions must still leave room for
+// each other and for the connection that comes after them.
+TEST_F(DescriptorFlood, StreamingEchoSessionsLeaveDescriptorsForNewConnections)
+{
+    constexpr int streams = 24;
+    velmora_setup setup;
+    setup.settings = settings_image(256, {1}); // echo alone
+    setup.descriptor_limit = descriptor_limit;
+    start(setup, {7}, {7});
+    const std::string block(65536, 's');
+    std::vector<int> open;
+    for (int i = 0; i < streams; ++i) {
+        const int fd = tcp_connect(7, 2000);
+        ASSERT_GE(fd, 0) << "stream " << i;
+        open.push_back(fd);
+        ASSERT_TRUE(tcp_send(fd, block.data(), block.size(), 3000)) << "stream " << i;
+        ASSERT_EQ(tcp_read(fd, block.size(), 3000), block) << "stream " << i << " was not echoed whole";
+    }
+    EXPECT_EQ(probe_tcp(7), "") << "a connection after the streams";
+    for (int fd : open) ::close(fd);
+    stop_cleanly();
+}
+
 // A burst of 3,000 connections at once, half of them sending one byte and
 // the other half silent: every byte is echoed. Connections beyond the listen backlog are not refused but held
 // back by the system while the client believes it is connected, so a small
