@@ -126,7 +126,9 @@ bool stream_relay_open(stream_relay* relay);
 // -1 on failure (the relay then holds nothing).
 int stream_relay_receive(net_socket s, stream_relay* relay, int most);
 // Sends the `count` bytes the relay holds out of `s`, all of them, in order;
-// count, or -1 (the connection failed, net_last_error tells why).
+// count, or -1 (the connection failed, net_last_error tells why). Unlike
+// net_send it raises SIGPIPE at a connection the peer has reset, which the
+// daemon sets aside at start-up.
 int stream_relay_send(net_socket s, stream_relay* relay, int count);
 void stream_relay_close(stream_relay* relay);
 

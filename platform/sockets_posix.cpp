@@ -326,7 +326,6 @@ net_address net_ipv4_address(std::uint32_t host_order_address, std::uint16_t por
     return net_address_from(sin);
 }
 
-
 bool stream_relay_open(stream_relay* relay)
 {
     if (::pipe2(relay->ends, O_CLOEXEC) != 0) {

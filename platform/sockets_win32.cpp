@@ -176,7 +176,6 @@ net_address net_ipv4_address(std::uint32_t host_order_address, std::uint16_t por
     return net_address_from(sin);
 }
 
-
 // Winsock has no way to send received bytes on without the program's copy.
 bool stream_relay_open(stream_relay*) { return false; }
 int stream_relay_receive(net_socket, stream_relay*, int) { return -1; }

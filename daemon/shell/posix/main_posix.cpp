@@ -111,7 +111,8 @@ int main(int argc, char** argv)
     if (answered_help_or_version(argc, argv)) return std::fflush(stdout) == 0 ? 0 : 1;
     open_missing_standard_descriptors();
     // A reader of standard output or error that goes away must not end the
-    // program; the write fails and the line is lost instead.
+    // program; the write fails and the line is lost instead. So must echo's
+    // relay into a connection its client has reset: the send fails.
     std::signal(SIGPIPE, SIG_IGN);
 
     // Every thread inherits these blocked, so that only the main thread takes
