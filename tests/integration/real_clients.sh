@@ -32,7 +32,9 @@ addresses="127.0.0.1 ::1"
 # Starts the copy with the given arguments and waits until every TCP port
 # answers on each of `addresses`; stderr goes to $work/stderr.txt.
 start_velmora() {
-    (cd / && TZ=UTC exec "$work/velmora" "$@" >"$work/stdout.txt" 2>"$work/stderr.txt") &
+    # Started with the soft descriptor limit below the hard one, as shells
+    # and systemd start it: Velmora takes the whole allowance.
+    (cd / && ulimit -S -n 256 && TZ=UTC exec "$work/velmora" "$@" >"$work/stdout.txt" 2>"$work/stderr.txt") &
     pid=$!
     ready=1
     for _ in $(seq 100); do
@@ -44,6 +46,8 @@ start_velmora() {
         sleep 0.1
     done
     check "velmora $* listens on every TCP port of $addresses" $ready
+    awk '/^Max open files/ { exit !($4 == $5) }' "/proc/$pid/limits"
+    check "velmora $* raised its descriptor limit to the hard one ($(grep '^Max open files' "/proc/$pid/limits"))" $?
 }
 
 stop_velmora() {

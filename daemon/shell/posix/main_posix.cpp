@@ -4,8 +4,10 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include "clock.h"
@@ -34,6 +36,36 @@ void report_start(const char* settings_path, selection_file_kind settings, const
     char line[1024];
     if (account[0] != '\0') std::snprintf(line, sizeof line, "Velmora: %s: %s\n", settings_path, account);
     else std::snprintf(line, sizeof line, "Velmora: %s: nothing runs: %s\n", settings_path, why);
+    output_error(line);
+}
+
+// A superserver holds a descriptor for every open connection (and echo's
+// relay two more while a client streams). The soft limit that shells and
+// systemd hand on, 1024, would turn connections away long before the
+// system has to; nothing here uses select(), so the whole allowance is
+// safe to take. The hard limit stays as it is. A failure is said, and the
+// program runs on with the limit it was given.
+void take_every_descriptor_allowed()
+{
+    rlimit files{};
+    if (::getrlimit(RLIMIT_NOFILE, &files) != 0 || files.rlim_cur == files.rlim_max) return;
+    rlim_t most = files.rlim_max;
+    // An unlimited hard limit is still capped by the kernel's fs.nr_open.
+    if (most == RLIM_INFINITY) {
+        most = files.rlim_cur;
+        if (std::FILE* f = std::fopen("/proc/sys/fs/nr_open", "re")) {
+            unsigned long nr_open = 0;
+            if (std::fscanf(f, "%lu", &nr_open) == 1 && nr_open > most) most = nr_open;
+            std::fclose(f);
+        }
+    }
+    if (most <= files.rlim_cur) return;
+    const rlim_t given = files.rlim_cur;
+    files.rlim_cur = most;
+    if (::setrlimit(RLIMIT_NOFILE, &files) == 0) return;
+    char line[160];
+    std::snprintf(line, sizeof line, "Velmora: cannot raise the descriptor limit from %lu to %lu: %s\n",
+                  static_cast<unsigned long>(given), static_cast<unsigned long>(most), std::strerror(errno));
     output_error(line);
 }
 
@@ -114,6 +146,7 @@ int main(int argc, char** argv)
     // program; the write fails and the line is lost instead. So must echo's
     // relay into a connection its client has reset: the send fails.
     std::signal(SIGPIPE, SIG_IGN);
+    take_every_descriptor_allowed();
 
     // Every thread inherits these blocked, so that only the main thread takes
     // the signals that end the program.
