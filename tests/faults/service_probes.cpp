@@ -100,7 +100,7 @@ std::string probe_udp(std::uint16_t port)
         if (port == 53) {
             // A query of its own: the same bytes from a port the system
             // happened to give again within a second would be a repeat,
-            // which the probe rightly leaves unanswered.
+            // which the DNS service rightly leaves unanswered.
             const unsigned id = std::random_device{}();
             request[0] = answer[0] = static_cast<unsigned char>(id >> 8);
             request[1] = answer[1] = static_cast<unsigned char>(id);
