@@ -37,6 +37,9 @@ inline constexpr int udp_buffer_size = 272;
 // second held back by the system until the first is acknowledged (tens of
 // milliseconds on loopback). 256 KiB saved a few receives per MB more,
 // only with 256 KiB in flight.
+//
+// Below the large portion, echo takes at most two of its client's sends at
+// a time (see stream_echo_portion).
 inline constexpr int stream_portion = 8192;
 inline constexpr int stream_portion_large = 65536;
 // A session thread's stack: what every thread asks for, plus one portion.
@@ -49,6 +52,15 @@ struct stream_room {
     int size = stream_portion;
     bool filled = false;   // the last receive filled the stack portion
     bool relaying = false; // echo's portions pass through `relay`
+    bool echo_large = false; // echo takes up to stream_portion_large at a time
+    // Echo's measure of its client's sends: the least that one receive
+    // returned over the last echo_window receives (0: nothing yet), and the
+    // window being measured, with the most that one receive returned in it.
+    int client_send = 0;
+    int least_in_window = 0;
+    int most_in_window = 0;
+    int receives_in_window = 0;
+    bool cut_filled = false; // a receive filled echo's cut offer since the client last waited
     std::unique_ptr<unsigned char[]> large;
     stream_relay relay;
     stream_room() = default;
@@ -62,7 +74,16 @@ struct stream_room {
 // so that the bytes of a receive stay in place until the next); without
 // memory for it the stack portion serves on.
 int stream_receive(net_socket s, stream_room* room);
-// Echo's step: receives what is waiting on `s` and sends it back whole.
+// How many receives echo's measure of its client's sends spans.
+inline constexpr int echo_window = 16;
+// The least that echo offers to receive at a time.
+inline constexpr int echo_least_offer = 1024;
+// A wait for the client this long after a cut offer was filled shows a
+// client kept waiting for the rest (the system's delayed acknowledgement:
+// at least 40 ms on Linux, 200 ms on Windows).
+inline constexpr std::uint32_t echo_held_back_ms = 20;
+// Echo's step: receives what is waiting on `s` (up to two of the client's
+// sends, while they are small) and sends it back whole.
 // Returns what the receive returned, or -1 when the send failed (the
 // connection is over). A relay the system refuses leaves the session
 // copying, as it would without one.

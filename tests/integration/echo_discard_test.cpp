@@ -69,6 +69,33 @@ TEST_F(EchoDiscard, TcpEchoReturnsLargeWritesInOrder)
     ::close(c);
 }
 
+// A client that keeps several sends in flight, and changes their size: the
+// session's portions follow it from small to large and back, and every byte
+// comes back in order across each change.
+TEST_F(EchoDiscard, TcpEchoFollowsAClientThatChangesItsSends)
+{
+    const int c = tcp_connect(7);
+    ASSERT_GE(c, 0);
+    const struct {
+        std::size_t send;
+        int rounds;
+    } phases[] = {{512, 80}, {65536, 6}, {4096, 80}, {16384, 20}, {10, 80}, {512, 40}};
+    int round = 0;
+    for (const auto& phase : phases) {
+        for (int i = 0; i < phase.rounds; ++i, ++round) {
+            std::string in_flight;
+            for (int k = 0; k < 4; ++k) {
+                std::string part = pattern(phase.send + static_cast<std::size_t>(k));
+                part[0] = static_cast<char>(round);
+                ASSERT_TRUE(send_all(c, part));
+                in_flight += part;
+            }
+            ASSERT_EQ(read_exactly(c, in_flight.size(), 3s), in_flight) << "send " << phase.send << ", round " << round;
+        }
+    }
+    ::close(c);
+}
+
 TEST_F(EchoDiscard, TcpEchoClosesAtOnceWhenClientSendsNothing)
 {
     const int c = tcp_connect(7);
