@@ -232,15 +232,25 @@ void run_udp_listener(void* raw)
     }
 }
 
+namespace {
+
+// Moves the room to the large portion, once; without memory for it the
+// stack portion serves on.
+void take_large_portion(stream_room* room)
+{
+    if (room->large != nullptr) return;
+    room->large.reset(new (std::nothrow) unsigned char[stream_portion_large]);
+    if (room->large != nullptr) {
+        room->bytes = room->large.get();
+        room->size = stream_portion_large;
+    }
+}
+
+} // namespace
+
 int stream_receive(net_socket s, stream_room* room)
 {
-    if (room->filled && room->large == nullptr) {
-        room->large.reset(new (std::nothrow) unsigned char[stream_portion_large]);
-        if (room->large != nullptr) {
-            room->bytes = room->large.get();
-            room->size = stream_portion_large;
-        }
-    }
+    if (room->filled) take_large_portion(room);
     const int received = net_recv(s, room->bytes, room->size);
     room->filled = received == room->size;
     return received;
@@ -263,11 +273,11 @@ namespace {
 // send back until what went before is acknowledged: a client that waits for
 // all it sent would get the rest only after its delayed acknowledgement
 // (tens of milliseconds on loopback). Lines typed or pasted at a terminal
-// stay below echo_least_offer; a client whose sends grow beyond the offer
-// is kept waiting once (held_back_from_a_waiting_client), and the session
-// takes all that waits again until a window has measured its sends anew.
-// Letting every send go out at once instead (TCP_NODELAY) lost all that
-// the cut saved, and more.
+// stay below echo_least_offer; a client kept waiting so
+// (held_back_from_a_waiting_client) echo_waits_before_whole times has all
+// that waits taken from then on, as before any cut. (Once would do, but a
+// pipelining client that pauses looks the same to the session.) Letting every send go out at once instead
+// (TCP_NODELAY) lost all that the cut saved, and more.
 int echo_cut_offer(int client_send)
 {
     return 2 * client_send < echo_least_offer ? echo_least_offer : 2 * client_send;
@@ -275,7 +285,8 @@ int echo_cut_offer(int client_send)
 
 bool offer_cut_to_two_sends(const stream_room& room)
 {
-    return room.client_send != 0 && room.client_send <= stream_portion / 2;
+    return room.times_kept_waiting < echo_waits_before_whole && room.client_send != 0 &&
+           room.client_send <= stream_portion / 2;
 }
 
 // Counts one receive into the measure of the client's sends. The least
@@ -289,7 +300,8 @@ bool offer_cut_to_two_sends(const stream_room& room)
 // client of small sends can fill the stack portion too, with the sends it
 // has in flight when the session starts: a window of large portions that
 // saw a receive of half the stack portion or less and none beyond two
-// stack portions takes the session back to two sends at a time. (A send
+// stack portions takes the session back to two sends at a time, while
+// echo still cuts its offers for this client. (A send
 // beyond the system's segment size arrives in two receives, the second
 // with the few bytes that were left: those windows saw large receives too.)
 void note_receive(stream_room* room, int received)
@@ -298,7 +310,7 @@ void note_receive(stream_room* room, int received)
     if (received > room->most_in_window) room->most_in_window = received;
     if (room->client_send != 0 && ++room->receives_in_window < echo_window) return;
     room->client_send = room->least_in_window;
-    if (room->echo_large && room->client_send <= stream_portion / 2 && room->most_in_window <= 2 * stream_portion)
+    if (room->echo_large && offer_cut_to_two_sends(*room) && room->most_in_window <= 2 * stream_portion)
         room->echo_large = false;
     room->least_in_window = 0;
     room->most_in_window = 0;
@@ -324,8 +336,8 @@ int echo_large_portion(net_socket s, stream_room* room)
         stream_relay_close(&room->relay);
         room->relaying = false;
     }
-    room->filled = true; // so the receive takes the large buffer
-    const int received = stream_receive(s, room);
+    take_large_portion(room);
+    const int received = net_recv(s, room->bytes, room->size);
     if (received <= 0) return received;
     if (net_send(s, room->bytes, received) < 0) return -1;
     note_receive(room, received);
@@ -355,12 +367,8 @@ int stream_echo_portion(net_socket s, stream_room* room)
     const int received = net_recv(s, room->first, offer);
     if (received <= 0) return received;
     if (net_send(s, room->first, received) < 0) return -1;
-    if (cut && held_back_from_a_waiting_client(room, clock_tick_count() - asked_at, received == offer)) {
-        // Whole again, until a window measures the client's sends anew.
-        room->client_send = stream_portion;
-        room->least_in_window = room->most_in_window = room->receives_in_window = 0;
-        return received;
-    }
+    if (cut && held_back_from_a_waiting_client(room, clock_tick_count() - asked_at, received == offer))
+        ++room->times_kept_waiting;
     note_receive(room, received);
     // Filled by a client that sends more than half the stack portion at a
     // time: large portions from now on.

@@ -60,7 +60,8 @@ struct stream_room {
     int least_in_window = 0;
     int most_in_window = 0;
     int receives_in_window = 0;
-    bool cut_filled = false; // a receive filled echo's cut offer since the client last waited
+    bool cut_filled = false;   // a receive filled echo's cut offer since the client last waited
+    int times_kept_waiting = 0; // how often a cut offer kept the client waiting
     std::unique_ptr<unsigned char[]> large;
     stream_relay relay;
     stream_room() = default;
@@ -82,6 +83,8 @@ inline constexpr int echo_least_offer = 1024;
 // client kept waiting for the rest (the system's delayed acknowledgement:
 // at least 40 ms on Linux, 200 ms on Windows).
 inline constexpr std::uint32_t echo_held_back_ms = 20;
+// After so many such waits echo takes all that waits from the client.
+inline constexpr int echo_waits_before_whole = 2;
 // Echo's step: receives what is waiting on `s` (up to two of the client's
 // sends, while they are small) and sends it back whole.
 // Returns what the receive returned, or -1 when the send failed (the
