@@ -276,8 +276,9 @@ namespace {
 // stay below echo_least_offer; a client kept waiting so
 // (held_back_from_a_waiting_client) echo_waits_before_whole times has all
 // that waits taken from then on, as before any cut. (Once would do, but a
-// pipelining client that pauses looks the same to the session.) Letting every send go out at once instead
-// (TCP_NODELAY) lost all that the cut saved, and more.
+// pipelining client that pauses looks the same to the session.) Letting
+// every send go out at once instead (TCP_NODELAY) lost all that the cut
+// saved, and more.
 int echo_cut_offer(int client_send)
 {
     return 2 * client_send < echo_least_offer ? echo_least_offer : 2 * client_send;
@@ -301,9 +302,9 @@ bool offer_cut_to_two_sends(const stream_room& room)
 // has in flight when the session starts: a window of large portions that
 // saw a receive of half the stack portion or less and none beyond two
 // stack portions takes the session back to two sends at a time, while
-// echo still cuts its offers for this client. (A send
-// beyond the system's segment size arrives in two receives, the second
-// with the few bytes that were left: those windows saw large receives too.)
+// echo still cuts its offers for this client. (A send beyond the system's
+// segment size arrives in two receives, the second with the few bytes that
+// were left: those windows saw large receives too.)
 void note_receive(stream_room* room, int received)
 {
     if (room->least_in_window == 0 || received < room->least_in_window) room->least_in_window = received;
