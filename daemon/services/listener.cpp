@@ -220,13 +220,19 @@ void run_udp_listener(void* raw)
     net_address sender{};
     sender.length = sizeof sender.bytes;
     int failures_in_a_row = 0;
-    recent_datagrams recent;
-    recent_datagrams_clear(&recent);
+    // Without memory for the table of recent answers, no answer leaves
+    // before there is: it is what stops a reflector.
+    std::unique_ptr<recent_datagrams> recent = recent_datagrams_make();
+    if (recent == nullptr) output_line("%s: no memory for the table of recent answers", row.name);
+    while (recent == nullptr) {
+        clock_sleep_ms(resource_pause_ms);
+        recent = recent_datagrams_make();
+    }
     for (;;) {
         const int received = net_recv_from(listener, buffer, udp_receive_offer, &sender);
         const int error = received < 0 ? net_last_error() : 0;
-        if (dispatch_receive(row.udp_reply, listener, received, error, &sender, buffer, &failures_in_a_row, &recent,
-                             reply_from_listener)) {
+        if (dispatch_receive(row.udp_reply, listener, received, error, &sender, buffer, &failures_in_a_row,
+                             recent.get(), reply_from_listener)) {
             clock_sleep_ms(failure_pause_ms);
         }
     }
