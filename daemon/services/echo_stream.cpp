@@ -63,6 +63,16 @@ void note_receive(echo_stream* echo, int received)
     echo->receives_in_window = 0;
 }
 
+// Receives up to `size` bytes into `bytes` and sends them back.
+int echo_copied_portion(net_socket s, echo_stream* echo, unsigned char* bytes, int size)
+{
+    const int received = net_recv(s, bytes, size);
+    if (received <= 0) return received;
+    if (net_send(s, bytes, received) < 0) return -1;
+    note_receive(echo, received);
+    return received;
+}
+
 // Echo's portion once its client has filled the stack portion in one
 // receive: relayed where the system can (the bytes never enter the
 // program, which saves two copies of every byte), else copied through the
@@ -78,18 +88,18 @@ int echo_large_portion(net_socket s, echo_stream* echo)
             note_receive(echo, received);
             return received;
         }
-        if (received == 0) return 0;
+        // The relay stops at a client's urgent byte as it does at the end
+        // of the stream. A plain receive tells the two apart: it passes over
+        // the urgent byte, as every copied portion does, and returns what
+        // follows, or 0 at the end.
+        if (received == 0) return echo_copied_portion(s, echo, buffer.first, stream_portion);
         // Refused (or the connection failed, which the copy's receive
         // below finds again): copy from now on.
         stream_relay_close(&echo->relay);
         echo->relaying = false;
     }
     stream_take_large(&buffer);
-    const int received = net_recv(s, buffer.bytes, buffer.size);
-    if (received <= 0) return received;
-    if (net_send(s, buffer.bytes, received) < 0) return -1;
-    note_receive(echo, received);
-    return received;
+    return echo_copied_portion(s, echo, buffer.bytes, buffer.size);
 }
 
 // Whether a receive that waited `waited_ms` for the client shows a client
