@@ -107,11 +107,11 @@ int entry_of(source_limits* limits, const source_key& key, std::uint32_t now_ms)
     return index;
 }
 
-source_verdict refusal(bool* said)
+source_verdict refusal(bool* said, source_verdict first = source_verdict::refused_first)
 {
     if (*said) return source_verdict::refused;
     *said = true;
-    return source_verdict::refused_first;
+    return first;
 }
 
 } // namespace
@@ -166,7 +166,7 @@ source_verdict source_reply_allowed(source_limits* limits, const net_address* pe
     if (index < 0) {
         // Every place holds a source with sessions open: no reply to an
         // unknown source, whose budget could not be kept.
-        verdict = refusal(&limits->said_full);
+        verdict = refusal(&limits->said_full, source_verdict::full_first);
     } else {
         entry& e = limits->entries[index];
         const std::uint32_t full = static_cast<std::uint32_t>(reply_burst(limits->replies_per_second)) * thousandths;
@@ -192,7 +192,7 @@ source_verdict source_session_begin(source_limits* limits, const net_address* pe
     source_verdict verdict = source_verdict::allowed;
     const int index = entry_of(limits, key, now_ms);
     if (index < 0) {
-        verdict = refusal(&limits->said_full);
+        verdict = refusal(&limits->said_full, source_verdict::full_first);
     } else {
         entry& e = limits->entries[index];
         if (e.sessions_open < limits->sessions_per_source) ++e.sessions_open;

@@ -13,6 +13,10 @@
 // The defaults: what a reflector, a forged victim or one busy host gets.
 inline constexpr int default_replies_per_second = 50;
 inline constexpr int default_sessions_per_source = 64;
+// The most that can be asked for: a budget in thousandths of a reply fits
+// 32 bits, and an entry counts its sessions in 16.
+inline constexpr int most_replies_per_source = 1000000;
+inline constexpr int most_sessions_per_source = 65535;
 // How many sources are followed at once; the one used longest ago gives
 // way to a new one, unless it has sessions open. About 600 KiB.
 inline constexpr int source_table_size = 4096;
@@ -37,6 +41,7 @@ enum class source_verdict {
     allowed,
     refused,       // over the limit, already said
     refused_first, // over the limit, the first time for this source: say it
+    full_first,    // no place in the table, the first time: say it
 };
 
 struct source_limits {

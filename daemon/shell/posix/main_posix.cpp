@@ -12,6 +12,7 @@
 
 #include "clock.h"
 #include "console.h"
+#include "counter_signal.h"
 #include "message_box.h"
 #include "output_lines.h"
 #include "readiness.h"
@@ -94,9 +95,11 @@ void show_sockets_error(int code)
 
 constexpr const char* usage_text =
     "Usage: velmora [WAIT] [--listen ADDRESS]... [--udp-reply-port=fresh|service] [--quiet]\n"
+    "               [--per-source-replies=N] [--per-source-sessions=N] [--log-clients]\n"
     "Serves echo (port 7), discard (9), daytime (13), quote (17), chargen (19),\n"
     "a telnet refusal (23), time (37) and a DNS probe (53), as the settings file\n"
     "VELMORA.CFG beside the program selects them, until SIGINT or SIGTERM.\n"
+    "SIGUSR1 writes each running service's counters to standard output.\n"
     "\n"
     "  WAIT                  wait 5 seconds first, until an ending instance has\n"
     "                        released the ports\n"
@@ -109,6 +112,16 @@ constexpr const char* usage_text =
     "                        that connect their socket (nc -u, rdate -u), and only\n"
     "                        to source ports from 1024 on\n"
     "  --quiet               no line on standard output for each connection\n"
+    "  --per-source-replies=N\n"
+    "                        at most N UDP replies a second per service to one\n"
+    "                        source outside loopback (an IPv4 address or an IPv6\n"
+    "                        /64), with a burst of N/5; 0: no limit (default 50)\n"
+    "  --per-source-sessions=N\n"
+    "                        at most N TCP sessions open at once from one source\n"
+    "                        outside loopback, across services; 0: no limit\n"
+    "                        (default 64)\n"
+    "  --log-clients         a line on standard output for each TCP session as it\n"
+    "                        ends: service, client, bytes in and out, duration\n"
     "  --help                print this text and exit\n"
     "  --version             print the version and exit\n";
 
@@ -155,7 +168,9 @@ int main(int argc, char** argv)
     sigemptyset(&ending);
     sigaddset(&ending, SIGINT);
     sigaddset(&ending, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &ending, nullptr);
+    sigset_t blocked = ending;
+    block_counter_signal(&blocked);
+    pthread_sigmask(SIG_BLOCK, &blocked, nullptr);
 
     message_box("Velmora Version 1.0\nCopyright (C) Velmora developers\nStarting Service Threads", shell_caption);
     register_service_entry entry = nullptr;
@@ -171,6 +186,8 @@ int main(int argc, char** argv)
         output_lines_drain(1000);
         _exit(1);
     }
+
+    start_counter_watch(&run);
 
     // The dialog keeps a choice of its own, which Apply replaces once saved.
     ServiceSelection choice = run.selection;
