@@ -30,10 +30,26 @@ void write_counters(const velmora_run& run)
     output_line("%lu lines of output dropped", output_lines_dropped());
 }
 
-void summarize_counters(const velmora_run& run, char* text, std::size_t size)
+namespace {
+
+counters_reading every_service(const velmora_run& run)
 {
     counters_reading total{};
     for (const service_row& row : service_table)
         counters_add(&total, counters_read(run.state.counters[service_index(row)]));
-    format_counters_summary(text, size, total, output_lines_dropped());
+    return total;
+}
+
+} // namespace
+
+void summarize_counters(const velmora_run& run, char* text, std::size_t size)
+{
+    format_counters_summary(text, size, every_service(run), output_lines_dropped());
+}
+
+void tip_counters(const velmora_run& run, char* text, std::size_t size)
+{
+    const counters_reading total = every_service(run);
+    std::snprintf(text, size, "Velmora: %lu sessions (%lu open), %lu answered, %lu refused", total.sessions,
+                  total.open, total.answered, total.limited + total.reflections);
 }

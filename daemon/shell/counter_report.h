@@ -13,3 +13,7 @@ void write_counters(const velmora_run& run);
 
 // "running: 3 sessions (0 open), 2 answered, ..." over every service.
 void summarize_counters(const velmora_run& run, char* text, std::size_t size);
+
+// The shortest form, for the 63 characters of the Win32 icon's tip:
+// "Velmora: 3 sessions (0 open), 2 answered, 0 refused".
+void tip_counters(const velmora_run& run, char* text, std::size_t size);
