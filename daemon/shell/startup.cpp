@@ -159,8 +159,9 @@ void append_services(char* text, std::size_t size, const velmora_run& run, bool 
 void start_selected_listeners(velmora_run* run)
 {
     run->job_count = 0;
-    for (const service_row& row : service_table) {
-        if (selection_flag(run->selection, row.selection_flag) == 0) continue;
+    for (int flag = 0; flag < service_count; ++flag) {
+        if (run->selection.flags[flag] == 0) continue;
+        const service_row& row = service_table[flag];
         const run_options& options = run->options;
         for (int i = 0; i < options.listen_count; ++i) start_listener(run, row, &options.listen[i], false);
         for (int i = 0; i < options.listen_count && row.udp_reply != nullptr; ++i)
@@ -215,7 +216,7 @@ void describe_listeners(const velmora_run& run, char* text, std::size_t size)
 
 void register_as_service(const ServiceSelection& selection, register_service_entry entry)
 {
-    if (selection.run_as_service == 0 || entry == nullptr) return;
+    if (selection.flags[selection_run_as_service_flag] == 0 || entry == nullptr) return;
     if (entry(0, rsp_simple_service) == 0) message_box("RegisterServiceProcess(KERNEL32.DLL) failed", shell_caption);
 }
 
