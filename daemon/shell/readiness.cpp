@@ -24,7 +24,9 @@ bool announce_readiness(velmora_run* run)
     char message[900];
     bool ready = false;
     readiness_message(*run, message, sizeof message, &ready);
-    service_manager_notify(message);
+    if (!service_manager_notify(message))
+        message_box("The service manager's socket did not take the notification at once; it was dropped",
+                    shell_caption);
     // The journal shows why the unit failed, beside the start report.
     if (!ready) message_box("No listener could start: ending with status 1 for the service manager", shell_caption);
     return ready;

@@ -1,8 +1,9 @@
 // Start-up as seen from outside: the settings file decides which ports are
 // bound, "WAIT" delays the binding, a second instance reports every port it
 // cannot take, an altered executable refuses to start and says so, a
-// service manager hears of readiness only once the ports are bound, and
-// --quiet keeps the line per connection out of the output.
+// service manager hears of readiness only once the ports are bound (and one
+// that never reads holds up nothing), and --quiet keeps the line per
+// connection out of the output.
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
@@ -252,17 +253,25 @@ TEST(Startup, AStrippedProgramStartsOnceStampedAgain)
 
 namespace {
 
-// A service manager's notification socket: a Unix datagram socket at `name`
-// ('@' first: an abstract name), as NOTIFY_SOCKET names it.
-int notification_socket(const std::string& name)
+// The address that NOTIFY_SOCKET names as `name` ('@' first: an abstract
+// name); `size` receives its length.
+sockaddr_un notification_address(const std::string& name, socklen_t* size)
 {
-    const int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     std::memcpy(address.sun_path, name.data(), name.size());
     if (name[0] == '@') address.sun_path[0] = '\0';
-    const socklen_t size = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + name.size());
-    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&address), size) != 0) return -1;
+    *size = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + name.size());
+    return address;
+}
+
+// A service manager's notification socket: a Unix datagram socket at `name`.
+int notification_socket(const std::string& name)
+{
+    const int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    socklen_t size = 0;
+    const sockaddr_un address = notification_address(name, &size);
+    if (fd < 0 || ::bind(fd, reinterpret_cast<const sockaddr*>(&address), size) != 0) return -1;
     return fd;
 }
 
@@ -343,6 +352,33 @@ TEST(Startup, UnderAServiceManagerNothingBoundEndsWithStatusOne)
     EXPECT_EQ(program_stop(&run), 0);
     program_discard(&run);
     ::close(holders[1]);
+    ::close(manager);
+}
+
+// A notification socket that never reads, its queue already full: the
+// notification is dropped, said so, and SIGTERM still ends Velmora.
+TEST(Startup, AFullNotificationSocketHoldsNeitherTheStartNorTheEnd)
+{
+    const std::string name = "@velmora-full-" + std::to_string(::getpid());
+    const int manager = notification_socket(name);
+    ASSERT_GE(manager, 0);
+    socklen_t size = 0;
+    const sockaddr_un address = notification_address(name, &size);
+    const int filler = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    int queued = 0;
+    while (queued < 100000 &&
+           ::sendto(filler, "x", 1, MSG_DONTWAIT, reinterpret_cast<const sockaddr*>(&address), size) == 1)
+        ++queued;
+    ASSERT_EQ(errno, EAGAIN) << "after " << queued << " datagrams";
+    velmora_process run = prepared({flag_echo});
+    program_start(&run, {.environment = {"NOTIFY_SOCKET=" + name}});
+    ASSERT_TRUE(wait_for_ports({flag_echo})) << program_errors(run);
+    EXPECT_TRUE(wait_until([&] { return count_of(program_errors(run), "notification at once; it was dropped") == 1; },
+                           5s))
+        << program_errors(run);
+    EXPECT_EQ(program_stop(&run, 5000), 0) << program_errors(run);
+    program_discard(&run);
+    ::close(filler);
     ::close(manager);
 }
 
