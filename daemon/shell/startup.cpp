@@ -137,7 +137,7 @@ bool start_services(const char* arguments, const startup_host& host, velmora_run
         // The report tells what serves, so it waits for the listeners to
         // have tried their ports.
         wait_for_listeners(run, listeners_told_within_ms);
-        char account[768];
+        char account[start_report_size];
         describe_listeners(*run, account, sizeof account);
         host.report(settings_path, settings, account);
     }

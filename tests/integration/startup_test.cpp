@@ -355,6 +355,33 @@ TEST(Startup, UnderAServiceManagerNothingBoundEndsWithStatusOne)
     ::close(manager);
 }
 
+// With two addresses, the start report and the status name the address of
+// each listener that failed, and the missing quote file once.
+TEST(Startup, TheReportNamesTheAddressEachFailedListenerHad)
+{
+    const std::string name = "@velmora-two-" + std::to_string(::getpid());
+    const int manager = notification_socket(name);
+    ASSERT_GE(manager, 0);
+    const int holder = ::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in6 loopback{};
+    loopback.sin6_family = AF_INET6;
+    loopback.sin6_addr = in6addr_loopback;
+    loopback.sin6_port = htons(7);
+    ASSERT_EQ(::bind(holder, reinterpret_cast<sockaddr*>(&loopback), sizeof loopback), 0);
+    ASSERT_EQ(::listen(holder, 1), 0);
+    velmora_process run = prepared({flag_echo, flag_quote});
+    program_start(&run, {.arguments = {"--listen", "127.0.0.1", "--listen", "::1"},
+                         .environment = {"NOTIFY_SOCKET=" + name}});
+    const std::string account = "running echo (TCP [::1]:7 in use); not running: quote (no quote file)";
+    EXPECT_EQ(notification(manager, 10000), "READY=1\nSTATUS=" + account) << program_errors(run);
+    EXPECT_TRUE(wait_until([&] { return count_of(program_errors(run), "/VELMORA.CFG: " + account + "\n") == 1; }, 3s))
+        << program_errors(run);
+    EXPECT_EQ(program_stop(&run), 0);
+    program_discard(&run);
+    ::close(holder);
+    ::close(manager);
+}
+
 // A notification socket that never reads, its queue already full: the
 // notification is dropped, said so, and SIGTERM still ends Velmora.
 TEST(Startup, AFullNotificationSocketHoldsNeitherTheStartNorTheEnd)

@@ -17,6 +17,8 @@
 #include "readiness.h"
 #include "shell_caption.h"
 #include "shell_host.h"
+#include "shown_text.h"
+#include "start_report.h"
 #include "startup.h"
 
 namespace {
@@ -34,7 +36,7 @@ void report_start(const char* settings_path, selection_file_kind settings, const
     case selection_file_kind::unreadable: why = "the file cannot be read"; break;
     case selection_file_kind::whole: break;
     }
-    char line[1024];
+    char line[start_report_size + shown_text_size];
     if (account[0] != '\0') std::snprintf(line, sizeof line, "Velmora: %s: %s\n", settings_path, account);
     else std::snprintf(line, sizeof line, "Velmora: %s: nothing runs: %s\n", settings_path, why);
     output_error(line);
