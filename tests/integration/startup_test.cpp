@@ -382,6 +382,22 @@ TEST(Startup, TheReportNamesTheAddressEachFailedListenerHad)
     ::close(manager);
 }
 
+// Words that are neither WAIT nor an option are still ignored, and named in
+// one line: "-l 127.0.0.2" leaves every address served.
+TEST(Startup, StrayWordsAreNamedInOneLine)
+{
+    velmora_process run = prepared({flag_echo});
+    program_start(&run, {.arguments = {"-l", "127.0.0.2"}});
+    ASSERT_TRUE(wait_for_ports({flag_echo})) << program_errors(run);
+    EXPECT_TRUE(echo_answers("on 127.0.0.1"));
+    EXPECT_EQ(count_of(program_errors(run), "Velmora: ignored -l 127.0.0.2: only WAIT and the options that begin with "
+                                            "-- are read\n"),
+              1)
+        << program_errors(run);
+    EXPECT_EQ(program_stop(&run), 0);
+    program_discard(&run);
+}
+
 // A notification socket that never reads, its queue already full: the
 // notification is dropped, said so, and SIGTERM still ends Velmora.
 TEST(Startup, AFullNotificationSocketHoldsNeitherTheStartNorTheEnd)

@@ -12,13 +12,14 @@ struct reading {
     bool read;
     run_options options;
     std::string error;
+    std::string ignored;
 };
 
 reading read_arguments(const char* arguments)
 {
     reading r{};
     char error[160] = "";
-    r.read = read_command_line(arguments, &r.options, error, sizeof error);
+    r.read = read_command_line(arguments, &r.options, &r.ignored, error, sizeof error);
     r.error = error;
     return r;
 }
@@ -46,7 +47,10 @@ TEST(CommandLine, OptionsBesideWait)
     EXPECT_FALSE(r.options.listen[0].both_families);
     EXPECT_STREQ(r.options.listen[1].text, "127.0.0.1");
     EXPECT_EQ(r.options.listen[1].address.bytes[4], 127);
-    EXPECT_TRUE(read_arguments("--udp-reply-port fresh -x xWAITx").options.wait_for_ports) << "WAIT anywhere, as ever";
+    EXPECT_EQ(r.ignored, "");
+    const reading stray = read_arguments("--udp-reply-port fresh -l 127.0.0.2 xWAITx --quiet 7");
+    EXPECT_TRUE(stray.options.wait_for_ports) << "WAIT anywhere, as ever";
+    EXPECT_EQ(stray.ignored, "-l 127.0.0.2 7");
 }
 
 TEST(CommandLine, RefusalsNameTheArgument)
