@@ -94,16 +94,16 @@ std::intptr_t command(const dialog_host& host, ServiceSelection* choice, int id)
 } // namespace
 
 std::intptr_t control_dialog_proc(const dialog_host& host, ServiceSelection* choice, unsigned message,
-                                  std::uintptr_t first, std::intptr_t second)
+                                  std::uintptr_t wparam, std::intptr_t lparam)
 {
     switch (message) {
     case dialog_message_init:
         boxes_from_record(host, *choice);
         return 1;
     case dialog_message_command:
-        return command(host, choice, static_cast<int>(first & 0xFFFF));
+        return command(host, choice, static_cast<int>(wparam & 0xFFFF));
     case dialog_message_size:
-        if (first == dialog_size_minimized) host.hide();
+        if (wparam == dialog_size_minimized) host.hide();
         return 0;
     case dialog_message_close:
         host.minimize();
@@ -114,7 +114,7 @@ std::intptr_t control_dialog_proc(const dialog_host& host, ServiceSelection* cho
         host.start_icon_thread();
         return 0;
     case dialog_message_icon:
-        if (second == dialog_mouse_left_down) host.bring_up();
+        if (lparam == dialog_mouse_left_down) host.bring_up();
         return 0;
     default:
         return 0;

@@ -46,4 +46,4 @@ struct dialog_host {
 // `choice` is the dialog's own record: the choice in force, which the boxes
 // show and which Apply saves.
 std::intptr_t control_dialog_proc(const dialog_host& host, ServiceSelection* choice, unsigned message,
-                                  std::uintptr_t first, std::intptr_t second);
+                                  std::uintptr_t wparam, std::intptr_t lparam);

@@ -18,6 +18,8 @@
 #include "shell_caption.h"
 #include "service_table.h"
 #include "shell_host.h"
+#include "shown_text.h"
+#include "start_report.h"
 #include "startup.h"
 
 namespace {
@@ -35,7 +37,7 @@ void report_start(const char* settings_path, selection_file_kind settings, const
     case selection_file_kind::unreadable: why = "the file cannot be read"; break;
     case selection_file_kind::whole: break;
     }
-    char line[1024];
+    char line[start_report_size + shown_text_size];
     if (account[0] != '\0') std::snprintf(line, sizeof line, "Velmora: %s: %s\n", settings_path, account);
     else std::snprintf(line, sizeof line, "Velmora: %s: nothing runs: %s\n", settings_path, why);
     output_error(line);
