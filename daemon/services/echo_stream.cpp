@@ -63,10 +63,29 @@ void note_receive(echo_stream* echo, int received)
     echo->receives_in_window = 0;
 }
 
+// What a portion returns when the client went idle instead of sending.
+constexpr int went_idle = -2;
+
+// Gives back what the session took for streaming once its client went
+// idle (the large portion is given back already): the relay, and the
+// measure of the client's sends, which the client's next sends take anew.
+int give_back_when_idle(echo_stream* echo)
+{
+    stream_relay_close(&echo->relay);
+    echo->relaying = false;
+    echo->large = false;
+    echo->client_send = 0;
+    echo->least_in_window = 0;
+    echo->most_in_window = 0;
+    echo->receives_in_window = 0;
+    return went_idle;
+}
+
 // Receives up to `size` bytes into `bytes` and sends them back.
 int echo_copied_portion(net_socket s, echo_stream* echo, unsigned char* bytes, int size)
 {
     const int received = net_recv(s, bytes, size);
+    if (received < 0 && stream_went_idle(s, &echo->buffer)) return give_back_when_idle(echo);
     if (received <= 0) return received;
     if (net_send(s, bytes, received) < 0) return -1;
     note_receive(echo, received);
@@ -93,12 +112,13 @@ int echo_large_portion(net_socket s, echo_stream* echo)
         // the urgent byte, as every copied portion does, and returns what
         // follows, or 0 at the end.
         if (received == 0) return echo_copied_portion(s, echo, buffer.first, stream_portion);
+        if (stream_went_idle(s, &buffer)) return give_back_when_idle(echo);
         // Refused (or the connection failed, which the copy's receive
         // below finds again): copy from now on.
         stream_relay_close(&echo->relay);
         echo->relaying = false;
     }
-    stream_take_large(&buffer);
+    stream_take_large(s, &buffer);
     return echo_copied_portion(s, echo, buffer.bytes, buffer.size);
 }
 
@@ -114,22 +134,33 @@ bool held_back_from_a_waiting_client(echo_stream* echo, std::uint32_t waited_ms,
     return held;
 }
 
-} // namespace
-
-int echo_stream_portion(net_socket s, echo_stream* echo)
+// Echo's portion while its client sends no more than the stack portion at
+// a time.
+int echo_small_portion(net_socket s, echo_stream* echo)
 {
-    if (echo->large) return echo_large_portion(s, echo);
     const bool cut = offer_cut_to_two_sends(*echo);
     const int offer = cut ? echo_cut_offer(echo->client_send) : stream_portion;
     const std::uint32_t asked_at = cut ? clock_tick_count() : 0;
     const int received = net_recv(s, echo->buffer.first, offer);
+    if (received < 0 && stream_went_idle(s, &echo->buffer)) return give_back_when_idle(echo);
     if (received <= 0) return received;
     if (net_send(s, echo->buffer.first, received) < 0) return -1;
     if (cut && held_back_from_a_waiting_client(echo, clock_tick_count() - asked_at, received == offer))
         ++echo->times_kept_waiting;
     note_receive(echo, received);
     // Filled by a client that sends more than half the stack portion at a
-    // time: large portions from now on.
+    // time: large portions from now on, until the client goes idle.
     echo->large = received == stream_portion && !cut;
+    if (echo->large) stream_watch_idle(s, &echo->buffer);
     return received;
+}
+
+} // namespace
+
+int echo_stream_portion(net_socket s, echo_stream* echo)
+{
+    for (;;) {
+        const int received = echo->large ? echo_large_portion(s, echo) : echo_small_portion(s, echo);
+        if (received != went_idle) return received;
+    }
 }

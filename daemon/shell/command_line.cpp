@@ -59,9 +59,11 @@ bool fail(char* error, std::size_t error_size, const char* format, const std::st
 
 } // namespace
 
-bool read_command_line(const char* arguments, run_options* options, char* error, std::size_t error_size)
+bool read_command_line(const char* arguments, run_options* options, std::string* ignored, char* error,
+                       std::size_t error_size)
 {
     *options = {};
+    ignored->clear();
     options->wait_for_ports = command_line_waits(arguments);
     options->udp_reply = udp_reply_port::fresh;
     options->replies_per_source = default_replies_per_second;
@@ -104,9 +106,11 @@ bool read_command_line(const char* arguments, run_options* options, char* error,
             // A mistyped option must not leave the run serving otherwise
             // than asked.
             return fail(error, error_size, "%s: no such option", argument);
+        } else if (argument.find("WAIT") == std::string::npos) {
+            // Anything else is left alone, as before there were options, but
+            // named: "-l 127.0.0.2" must not pass for a choice of address.
+            *ignored += (ignored->empty() ? "" : " ") + argument;
         }
-        // Anything else is left alone, as before there were options: "WAIT"
-        // is looked for anywhere.
     }
     return true;
 }

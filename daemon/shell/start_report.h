@@ -6,6 +6,10 @@
 
 #include "velmora_run.h"
 
+// Room for the account of every listener a run can have, each failed one
+// named by its address.
+inline constexpr std::size_t start_report_size = 4096;
+
 // Whether any listener of `run` has told that it serves.
 bool any_listener_serving(const velmora_run& run);
 

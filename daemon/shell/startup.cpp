@@ -1,6 +1,7 @@
 #include "startup.h"
 
 #include <cstdio>
+#include <string>
 
 #include "clock.h"
 #include "command_line.h"
@@ -75,8 +76,9 @@ bool chosen_addresses_bind(const run_options& options)
 void start_selected_listeners(velmora_run* run)
 {
     run->job_count = 0;
-    for (const service_row& row : service_table) {
-        if (selection_flag(run->selection, row.selection_flag) == 0) continue;
+    for (int flag = 0; flag < service_count; ++flag) {
+        if (run->selection.flags[flag] == 0) continue;
+        const service_row& row = service_table[flag];
         const run_options& options = run->options;
         for (int i = 0; i < options.listen_count; ++i) start_listener(run, row, &options.listen[i], false);
         for (int i = 0; i < options.listen_count && row.udp_reply != nullptr; ++i)
@@ -102,10 +104,13 @@ int wait_for_listeners(velmora_run* run, unsigned timeout_ms)
 bool start_services(const char* arguments, const startup_host& host, velmora_run* run, register_service_entry* entry)
 {
     char error[160];
-    if (!read_command_line(arguments, &run->options, error, sizeof error)) {
+    std::string ignored;
+    if (!read_command_line(arguments, &run->options, &ignored, error, sizeof error)) {
         message_box(error, shell_caption);
         return false;
     }
+    if (!ignored.empty() && host.note != nullptr)
+        host.note(("Velmora: ignored " + ignored + ": only WAIT and the options that begin with -- are read\n").c_str());
     host.pause(startup_pause_ms);
     char program[shown_text_size];
     module_path(program, module_path_limit);
@@ -144,7 +149,7 @@ bool start_services(const char* arguments, const startup_host& host, velmora_run
         // The report tells what serves, so it waits for the listeners to
         // have tried their ports.
         wait_for_listeners(run, listeners_told_within_ms);
-        char account[768];
+        char account[start_report_size];
         describe_listeners(*run, account, sizeof account);
         host.report(settings_path, settings, account);
     }

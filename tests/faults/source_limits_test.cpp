@@ -127,7 +127,7 @@ int count_of(const std::string& text, const std::string& part)
 
 // Waits until standard output holds `part` (the writer gathers lines for a
 // moment first).
-std::string output_with(const velmora_run& run, const std::string& part)
+std::string output_with(const velmora_process& run, const std::string& part)
 {
     std::string text;
     for (int i = 0; i < 100 && (text = program_output(run)).find(part) == std::string::npos; ++i)

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/socket.h>
+#include <thread>
 #include <unistd.h>
 
 #include "harness.h"
@@ -9,6 +10,10 @@
 using namespace std::chrono_literals;
 
 namespace {
+
+// Longer than a streaming session waits for its client before it counts
+// the client idle (stream_idle_ms).
+constexpr auto past_stream_idle = 1300ms;
 
 std::string pattern(std::size_t size)
 {
@@ -122,6 +127,34 @@ TEST_F(EchoDiscard, TcpEchoPassesOverAnUrgentByteBeforeAndAfterAStream)
             EXPECT_TRUE(closed);
             ::close(c);
         }
+    }
+}
+
+// A session that streamed gives back its large portion when its client
+// goes idle, and serves on when the client streams again.
+TEST_F(EchoDiscard, TcpEchoAndDiscardServeOnAfterAStreamWentIdle)
+{
+    const int e = tcp_connect(7);
+    const int d = tcp_connect(9);
+    ASSERT_GE(e, 0);
+    ASSERT_GE(d, 0);
+    const std::string part = pattern(65536);
+    for (int round = 0; round < 3; ++round) {
+        ASSERT_TRUE(send_all(e, part));
+        ASSERT_EQ(read_exactly(e, part.size(), 3s), part) << "round " << round;
+        ASSERT_TRUE(send_all(d, part));
+        if (round < 2) std::this_thread::sleep_for(past_stream_idle);
+        const std::string small = pattern(100 + static_cast<std::size_t>(round));
+        ASSERT_TRUE(send_all(e, small));
+        EXPECT_EQ(read_exactly(e, small.size(), 3s), small) << "round " << round;
+    }
+    EXPECT_FALSE(readable_within(d, 100ms)) << "discard sent something or closed early";
+    for (const int c : {e, d}) {
+        ::shutdown(c, SHUT_WR);
+        bool closed = false;
+        EXPECT_EQ(read_until_close(c, 3s, 1 << 16, &closed), "");
+        EXPECT_TRUE(closed);
+        ::close(c);
     }
 }
 

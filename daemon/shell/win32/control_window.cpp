@@ -8,12 +8,6 @@
 #include "threads.h"
 #include "windows_family.h"
 
-static_assert(IDC_ECHO == id_echo && IDC_DISCARD == id_discard && IDC_DAYTIME == id_daytime &&
-              IDC_QUOTE == id_quote && IDC_CHARGEN == id_chargen && IDC_TELNET == id_telnet &&
-              IDC_FRAME == id_frame && IDC_STOP == id_stop && IDC_RESTART == id_restart &&
-              IDC_RUN_AS_SERVICE == id_run_as_service && IDC_APPLY == id_apply &&
-              IDC_DISCARD_CHANGES == id_discard_changes && IDC_OPTIONS_FRAME == id_options_frame &&
-              IDC_DNS == id_dns && IDC_TIME == id_time && IDC_AUTO_START == id_auto_start);
 static_assert(WM_SIZE == dialog_message_size && WM_CLOSE == dialog_message_close &&
               WM_ENDSESSION == dialog_message_end_session && WM_USERCHANGED == dialog_message_user_changed &&
               WM_INITDIALOG == dialog_message_init && WM_COMMAND == dialog_message_command &&
@@ -75,10 +69,10 @@ const dialog_host window_host = {host_check,     host_is_checked, host_bring_up,
 // will be an ordinary one there, and not again at each start. The choice
 // is saved all the same, for the settings file may go to a Windows 95
 // machine.
-void tell_when_service_is_unknown(const ServiceSelection& choice, UINT message, WPARAM first)
+void tell_when_service_is_unknown(const ServiceSelection& choice, UINT message, WPARAM wparam)
 {
-    if (message != WM_COMMAND || LOWORD(first) != IDC_APPLY || !host_is_checked(IDC_RUN_AS_SERVICE) ||
-        choice.run_as_service != 0 || !windows_is_nt())
+    if (message != WM_COMMAND || LOWORD(wparam) != IDC_APPLY || !host_is_checked(IDC_RUN_AS_SERVICE) ||
+        choice.flags[selection_run_as_service_flag] != 0 || !windows_is_nt())
         return;
     char text[512];
     if (LoadStringA(program_instance, IDS_NO_SERVICE_PROCESS, text, sizeof text) == 0) {
@@ -90,13 +84,13 @@ void tell_when_service_is_unknown(const ServiceSelection& choice, UINT message, 
 
 } // namespace
 
-INT_PTR CALLBACK control_dialog_window_proc(HWND window, UINT message, WPARAM first, LPARAM second)
+INT_PTR CALLBACK control_dialog_window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam)
 {
     // The dialog's own record comes with WM_INITDIALOG (CreateDialogParamA's
     // last argument) and is kept in the window itself.
     if (message == WM_INITDIALOG) {
         SetLastError(0);
-        if (SetWindowLongA(window, DWL_USER, static_cast<LONG>(second)) == 0 && GetLastError() != 0)
+        if (SetWindowLongA(window, DWL_USER, static_cast<LONG>(lparam)) == 0 && GetLastError() != 0)
             note_failed_call("SetWindowLongA(DWL_USER)");
     }
     auto* choice = reinterpret_cast<ServiceSelection*>(GetWindowLongA(window, DWL_USER));
@@ -105,8 +99,8 @@ INT_PTR CALLBACK control_dialog_window_proc(HWND window, UINT message, WPARAM fi
     if (choice == nullptr) return FALSE;
     HWND outer = window_in_hand;
     window_in_hand = window;
-    tell_when_service_is_unknown(*choice, message, first);
-    const INT_PTR result = control_dialog_proc(window_host, choice, message, first, second);
+    tell_when_service_is_unknown(*choice, message, wparam);
+    const INT_PTR result = control_dialog_proc(window_host, choice, message, wparam, lparam);
     window_in_hand = outer;
     return result;
 }
