@@ -45,7 +45,8 @@ bool option_value(const std::string& argument, const char* name, const char** at
 bool read_count(const std::string& text, int most, int* out)
 {
     if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos) return false;
-    const int value = std::stoi(text);
+    int value = 0;
+    for (char digit : text) value = value * 10 + (digit - '0');
     if (value > most) return false;
     *out = value;
     return true;
