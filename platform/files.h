@@ -5,7 +5,6 @@
 #include <string>
 
 // Each returns a descriptor, or -1 when the file cannot be opened.
-int file_open_read(const char* path);
 // Opens a file that already exists, for reading and, when `writable`, for
 // writing too; never creates it and never waits (a pipe with no writer
 // opens at once). It may be something other than a plain file: ask
@@ -63,5 +62,8 @@ void file_lock_release(int lock);
 
 // The system's error number of the calling thread's last failed file call.
 int file_last_error();
+// The system's words for an error number of file_last_error, such as "Too
+// many open files"; empty on Windows, whose boxes give the number alone.
+void file_error_words(int error, char* out, std::size_t size);
 // True when that number means that the file (or its folder) does not exist.
 bool file_error_is_missing(int error);

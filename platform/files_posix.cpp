@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <climits>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -11,23 +12,6 @@
 #include <ctime>
 #include <unistd.h>
 
-int file_open_read(const char* path)
-{
-    // Only a regular file is read, as on Windows, where a folder does not
-    // open as a file: a pipe would hold the opening thread until a writer
-    // comes (O_NONBLOCK keeps the open itself from waiting), and a device
-    // such as /dev/zero would never end.
-    const int fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) return -1;
-    struct stat status{};
-    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
-}
-
-// O_NONBLOCK: a pipe opened for reading alone would wait for a writer.
 int file_open_existing(const char* path, bool writable)
 {
     return ::open(path, (writable ? O_RDWR : O_RDONLY) | O_NONBLOCK | O_CLOEXEC);
@@ -139,6 +123,13 @@ bool file_resolve_target(const char* path, file_target* target)
 }
 
 int file_last_error() { return errno; }
+
+void file_error_words(int error, char* out, std::size_t size)
+{
+    if (size == 0) return;
+    // Copied at once: strerror's text may change with the thread's next call.
+    std::snprintf(out, size, "%s", std::strerror(error));
+}
 
 bool file_error_is_missing(int error) { return error == ENOENT; }
 

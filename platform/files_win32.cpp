@@ -25,8 +25,6 @@ int checked(int result) { return result < 0 ? note_failure() : result; }
 
 } // namespace
 
-int file_open_read(const char* path) { return _open(path, _O_RDONLY | _O_BINARY); }
-
 int file_open_existing(const char* path, bool writable)
 {
     _doserrno = 0;
@@ -135,6 +133,11 @@ bool file_resolve_target(const char* path, file_target* target)
 }
 
 int file_last_error() { return last_error; }
+
+void file_error_words(int, char* out, std::size_t size)
+{
+    if (size > 0) out[0] = '\0';
+}
 
 bool file_error_is_missing(int error) { return error == ERROR_FILE_NOT_FOUND; }
 

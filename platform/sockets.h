@@ -62,8 +62,13 @@ bool net_address_is_ipv6(const net_address* address);
 // Any local address of one family (0.0.0.0 or ::), port 0.
 net_address net_any_address(bool ipv6);
 // Reads an address literal, port 0: IPv4 dotted quad, or IPv6 where the
-// platform offers it. false when `text` is none of these.
+// platform offers it, with its scope after a '%' where it has one, as the
+// name or number of an interface of this host ("fe80::1%eth0"). false when
+// `text` is none of these.
 bool net_parse_address(const char* text, net_address* out);
+// An IPv6 link-local address without its scope: no socket can be bound to
+// it, for the host cannot tell which link it is on.
+bool net_address_lacks_scope(const net_address* address);
 int net_close(net_socket s);
 
 // Binds to any local address (0.0.0.0) and the given port; 0 or -1.

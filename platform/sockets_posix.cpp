@@ -4,7 +4,10 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <cstdint>
+#include <cstdlib>
 #include <fcntl.h>
+#include <net/if.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -117,9 +120,33 @@ bool net_parse_address(const char* text, net_address* out)
     }
     sockaddr_in6 sin6{};
     sin6.sin6_family = AF_INET6;
-    if (::inet_pton(AF_INET6, text, &sin6.sin6_addr) != 1) return false;
+    const char* percent = std::strchr(text, '%');
+    char literal[INET6_ADDRSTRLEN];
+    const std::size_t length = percent != nullptr ? static_cast<std::size_t>(percent - text) : std::strlen(text);
+    if (length >= sizeof literal) return false;
+    std::memcpy(literal, text, length);
+    literal[length] = '\0';
+    if (::inet_pton(AF_INET6, literal, &sin6.sin6_addr) != 1) return false;
+    if (percent != nullptr) {
+        const char* scope = percent + 1;
+        char* end = nullptr;
+        const unsigned long number = std::strtoul(scope, &end, 10);
+        if (*scope >= '0' && *scope <= '9' && *end == '\0' && number <= UINT32_MAX)
+            sin6.sin6_scope_id = static_cast<std::uint32_t>(number);
+        else
+            sin6.sin6_scope_id = ::if_nametoindex(scope);
+        if (sin6.sin6_scope_id == 0) return false;
+    }
     *out = net_address_from(sin6);
     return true;
+}
+
+bool net_address_lacks_scope(const net_address* address)
+{
+    if (!net_address_is_ipv6(address)) return false;
+    sockaddr_in6 sin6{};
+    std::memcpy(&sin6, address->bytes, sizeof sin6);
+    return IN6_IS_ADDR_LINKLOCAL(&sin6.sin6_addr) && sin6.sin6_scope_id == 0;
 }
 
 int net_close(net_socket s)

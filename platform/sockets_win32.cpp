@@ -36,6 +36,8 @@ bool net_ipv6_available() { return false; }
 
 bool net_address_is_ipv6(const net_address*) { return false; }
 
+bool net_address_lacks_scope(const net_address*) { return false; }
+
 net_address net_any_address(bool) { return net_ipv4_address(INADDR_ANY, 0); }
 
 bool net_parse_address(const char* text, net_address* out)

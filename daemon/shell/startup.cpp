@@ -62,7 +62,7 @@ bool chosen_addresses_bind(const run_options& options)
         const int error = net_last_error();
         if (probe != net_invalid_socket) net_close(probe);
         if (bound) continue;
-        char text[128];
+        char text[sizeof chosen.text + 96];
         std::snprintf(text, sizeof text, "--listen %s: this host cannot serve on that address (Socket Error Nr: %d)",
                       chosen.text, error);
         message_box(text, shell_caption);
