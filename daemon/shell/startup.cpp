@@ -100,7 +100,7 @@ int wait_for_listeners(velmora_run* run, unsigned timeout_ms)
     }
 }
 
-bool start_services(const char* arguments, const startup_host& host, velmora_run* run, register_service_entry* entry)
+bool read_start_options(const char* arguments, const startup_host& host, velmora_run* run)
 {
     char error[160];
     std::string ignored;
@@ -110,6 +110,11 @@ bool start_services(const char* arguments, const startup_host& host, velmora_run
     }
     if (!ignored.empty() && host.note != nullptr)
         host.note(("Velmora: ignored " + ignored + ": only WAIT and the options that begin with -- are read\n").c_str());
+    return true;
+}
+
+bool start_services(const startup_host& host, velmora_run* run, register_service_entry* entry)
+{
     host.pause(startup_pause_ms);
     char program[shown_text_size];
     module_path(program, module_path_limit);
