@@ -5,7 +5,7 @@
 
 void register_as_service(const ServiceSelection& selection, register_service_entry entry)
 {
-    if (selection.run_as_service == 0 || entry == nullptr) return;
+    if (selection.flags[selection_run_as_service_flag] == 0 || entry == nullptr) return;
     if (entry(0, rsp_simple_service) == 0) message_box("RegisterServiceProcess(KERNEL32.DLL) failed", shell_caption);
 }
 

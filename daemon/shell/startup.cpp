@@ -76,8 +76,9 @@ bool chosen_addresses_bind(const run_options& options)
 void start_selected_listeners(velmora_run* run)
 {
     run->job_count = 0;
-    for (const service_row& row : service_table) {
-        if (selection_flag(run->selection, row.selection_flag) == 0) continue;
+    for (int flag = 0; flag < service_count; ++flag) {
+        if (run->selection.flags[flag] == 0) continue;
+        const service_row& row = service_table[flag];
         const run_options& options = run->options;
         for (int i = 0; i < options.listen_count; ++i) start_listener(run, row, &options.listen[i], false);
         for (int i = 0; i < options.listen_count && row.udp_reply != nullptr; ++i)

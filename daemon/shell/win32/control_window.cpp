@@ -8,12 +8,6 @@
 #include "threads.h"
 #include "windows_family.h"
 
-static_assert(IDC_ECHO == id_echo && IDC_DISCARD == id_discard && IDC_DAYTIME == id_daytime &&
-              IDC_QUOTE == id_quote && IDC_CHARGEN == id_chargen && IDC_TELNET == id_telnet &&
-              IDC_FRAME == id_frame && IDC_STOP == id_stop && IDC_RESTART == id_restart &&
-              IDC_RUN_AS_SERVICE == id_run_as_service && IDC_APPLY == id_apply &&
-              IDC_DISCARD_CHANGES == id_discard_changes && IDC_OPTIONS_FRAME == id_options_frame &&
-              IDC_DNS == id_dns && IDC_TIME == id_time && IDC_AUTO_START == id_auto_start);
 static_assert(WM_SIZE == dialog_message_size && WM_CLOSE == dialog_message_close &&
               WM_ENDSESSION == dialog_message_end_session && WM_USERCHANGED == dialog_message_user_changed &&
               WM_INITDIALOG == dialog_message_init && WM_COMMAND == dialog_message_command &&
@@ -78,7 +72,7 @@ const dialog_host window_host = {host_check,     host_is_checked, host_bring_up,
 void tell_when_service_is_unknown(const ServiceSelection& choice, UINT message, WPARAM wparam)
 {
     if (message != WM_COMMAND || LOWORD(wparam) != IDC_APPLY || !host_is_checked(IDC_RUN_AS_SERVICE) ||
-        choice.run_as_service != 0 || !windows_is_nt())
+        choice.flags[selection_run_as_service_flag] != 0 || !windows_is_nt())
         return;
     char text[512];
     if (LoadStringA(program_instance, IDS_NO_SERVICE_PROCESS, text, sizeof text) == 0) {
