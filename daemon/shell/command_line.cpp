@@ -4,9 +4,14 @@
 #include <cstring>
 #include <string>
 
-#include "startup.h"
-
 namespace {
+
+// "WAIT" anywhere in the arguments, case-sensitive, asks for the pause that
+// lets an ending instance release its ports.
+bool command_line_waits(const char* arguments)
+{
+    return arguments != nullptr && std::strstr(arguments, "WAIT") != nullptr;
+}
 
 bool blank(char c) { return c == ' ' || c == '\t'; }
 

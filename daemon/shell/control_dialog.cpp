@@ -5,7 +5,7 @@
 #include "message_box.h"
 #include "service_table.h"
 #include "shown_text.h"
-#include "startup.h"
+#include "shell_caption.h"
 
 namespace {
 

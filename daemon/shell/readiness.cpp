@@ -4,6 +4,9 @@
 
 #include "message_box.h"
 #include "service_manager.h"
+#include "shell_caption.h"
+#include "start_report.h"
+#include "startup.h"
 
 void readiness_message(const velmora_run& run, char* out, std::size_t out_size, bool* ready)
 {

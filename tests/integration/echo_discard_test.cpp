@@ -1,4 +1,4 @@
-// Echo and discard over TCP and UDP on ports 7 and 9.
+// Echo and discard over TCP and UDP on ports 7 and 9, and the echo of TCP port 53.
 #include <gtest/gtest.h>
 
 #include <sys/socket.h>
@@ -19,7 +19,7 @@ std::string pattern(std::size_t size)
 
 } // namespace
 
-class EchoDiscard : public shared_velmora<flag_echo, flag_discard> {};
+class EchoDiscard : public shared_velmora<flag_echo, flag_discard, flag_dns> {};
 
 TEST_F(EchoDiscard, TcpEchoReturns1300BytesInOrder)
 {
@@ -96,6 +96,35 @@ TEST_F(EchoDiscard, TcpEchoFollowsAClientThatChangesItsSends)
     ::close(c);
 }
 
+// An urgent byte is no part of the stream: echo passes over it alike
+// whether the session copies small portions or, after a stream, relays
+// large ones, on port 7 and on port 53, which echoes too.
+TEST_F(EchoDiscard, TcpEchoPassesOverAnUrgentByteBeforeAndAfterAStream)
+{
+    const std::string a(1000, 'A'), b(1000, 'B'), c10(10, 'C');
+    for (const int port : {7, 53}) {
+        for (const bool streamed : {false, true}) {
+            const int c = tcp_connect(port);
+            ASSERT_GE(c, 0);
+            for (int round = 0; streamed && round < 4; ++round) {
+                const std::string part = pattern(65536);
+                ASSERT_TRUE(send_all(c, part));
+                ASSERT_EQ(read_exactly(c, part.size(), 3s), part) << "port " << port;
+            }
+            ASSERT_TRUE(send_all(c, a));
+            ASSERT_EQ(::send(c, "!", 1, MSG_OOB), 1);
+            EXPECT_TRUE(send_all(c, b));
+            EXPECT_TRUE(send_all(c, c10));
+            ::shutdown(c, SHUT_WR);
+            bool closed = false;
+            EXPECT_EQ(read_until_close(c, 3s, 1 << 16, &closed), a + b + c10)
+                << "port " << port << (streamed ? ", after a stream" : "");
+            EXPECT_TRUE(closed);
+            ::close(c);
+        }
+    }
+}
+
 TEST_F(EchoDiscard, TcpEchoClosesAtOnceWhenClientSendsNothing)
 {
     const int c = tcp_connect(7);
@@ -146,7 +175,7 @@ TEST_F(EchoDiscard, UdpEchoSkipsOverLongAndAnswersEmpty)
         EXPECT_EQ(receive_datagram(u, 2s).bytes, "");
         EXPECT_EQ(receive_datagram(u, 2s).bytes, "next");
     }
-    EXPECT_EQ(well_known_udp_ports(), (std::set<int>{7, 9}));
+    EXPECT_EQ(well_known_udp_ports(), (std::set<int>{7, 9, 53}));
     ::close(u);
 }
 

@@ -15,6 +15,7 @@
 #include "message_box.h"
 #include "output_lines.h"
 #include "readiness.h"
+#include "shell_caption.h"
 #include "service_table.h"
 #include "shell_host.h"
 #include "startup.h"

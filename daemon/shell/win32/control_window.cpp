@@ -4,7 +4,7 @@
 #include "control_dialog.h"
 #include "resource.h"
 #include "shell_win32.h"
-#include "startup.h"
+#include "shell_caption.h"
 #include "threads.h"
 #include "windows_family.h"
 
@@ -21,16 +21,16 @@ namespace {
 // window, so one variable serves.
 HWND window_in_hand;
 
-void check(int id, int state)
+void host_check(int id, int state)
 {
     if (!CheckDlgButton(window_in_hand, id, state ? BST_CHECKED : BST_UNCHECKED)) note_failed_call("CheckDlgButton");
 }
 
-int is_checked(int id) { return IsDlgButtonChecked(window_in_hand, id) == BST_CHECKED; }
+int host_is_checked(int id) { return IsDlgButtonChecked(window_in_hand, id) == BST_CHECKED; }
 
 // ShowWindow tells the previous visibility, not success; there is nothing
 // to check in its result.
-void bring_up()
+void host_bring_up()
 {
     ShowWindow(window_in_hand, SW_SHOW);
     ShowWindow(window_in_hand, SW_RESTORE);
@@ -41,25 +41,26 @@ void bring_up()
     if (!SetForegroundWindow(window_in_hand)) note_failed_call("SetForegroundWindow");
 }
 
-void minimize() { ShowWindow(window_in_hand, SW_MINIMIZE); }
+void host_minimize() { ShowWindow(window_in_hand, SW_MINIMIZE); }
 
-void hide() { ShowWindow(window_in_hand, SW_HIDE); }
+void host_hide() { ShowWindow(window_in_hand, SW_HIDE); }
 
 // Ends the dialog without destroying it: the end sequence still removes the
 // taskbar icon through this window, and destroys it after that.
-void close()
+void host_close()
 {
     if (!EndDialog(window_in_hand, 0)) note_failed_call("EndDialog");
 }
 
-void post_quit(int code) { PostQuitMessage(code); }
+void host_post_quit(int code) { PostQuitMessage(code); }
 
-void start_icon_thread()
+void host_start_icon_thread()
 {
     if (!thread_start(taskbar_icon_thread, nullptr, thread_default_stack)) note_failed_call("_beginthread");
 }
 
-const dialog_host window_host = {check, is_checked, bring_up, minimize, hide, close, post_quit, start_icon_thread,
+const dialog_host window_host = {host_check,     host_is_checked, host_bring_up,          host_minimize,
+                                 host_hide,      host_close,      host_post_quit,         host_start_icon_thread,
                                  start_new_instance};
 
 // "Run as Service" newly ticked on the NT family, which has no Windows 95
@@ -70,7 +71,7 @@ const dialog_host window_host = {check, is_checked, bring_up, minimize, hide, cl
 // machine.
 void tell_when_service_is_unknown(const ServiceSelection& choice, UINT message, WPARAM first)
 {
-    if (message != WM_COMMAND || LOWORD(first) != IDC_APPLY || !is_checked(IDC_RUN_AS_SERVICE) ||
+    if (message != WM_COMMAND || LOWORD(first) != IDC_APPLY || !host_is_checked(IDC_RUN_AS_SERVICE) ||
         choice.flags[selection_run_as_service_flag] != 0 || !windows_is_nt())
         return;
     char text[512];
