@@ -289,21 +289,23 @@ TEST_F(Velmoractl, ALinkSwappedInDuringASaveLeadsItNowhereElse)
     const fs::path swap = folder() / "bin" / "swap";
     fs::create_symlink(outside, swap);
 
+    // At least 10,000 swaps and 20 saves, however slow a save is in this
+    // build; both bounded.
     std::atomic<bool> swapping{true};
+    std::atomic<int> saves{0};
     int swaps = 0;
     std::thread swapper([&] {
-        for (; swaps < 10000; ++swaps) {
+        for (; swaps < 2000000 && (swaps < 10000 || saves < 20); ++swaps) {
             if (::renameat2(AT_FDCWD, beside().c_str(), AT_FDCWD, swap.c_str(), RENAME_EXCHANGE) != 0) break;
             const timespec pause{0, 50000};
             ::nanosleep(&pause, nullptr);
         }
         swapping = false;
     });
-    int saves = 0;
     for (; swapping && saves < 2000; ++saves) run({"set", "echo", saves % 2 == 0 ? "on" : "off"});
     swapper.join();
-    EXPECT_EQ(swaps, 10000);
-    EXPECT_GT(saves, 10);
+    EXPECT_GE(swaps, 10000);
+    EXPECT_GE(saves, 20);
     EXPECT_EQ(read_bytes(outside), victim);
     EXPECT_EQ(names_in(folder() / "outside"), (std::vector<std::string>{"victim.cfg"}));
 }
