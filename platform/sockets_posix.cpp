@@ -312,7 +312,9 @@ int net_resolve_ipv4(const char* host, std::uint16_t port, net_address* out)
     if (result != 0 || list == nullptr) {
         const int error = errno;
         last_error = result == EAI_SYSTEM ? net_error_from_errno(error) : net_error_host_not_found;
-        const char* words = result == 0 ? "no address" : result == EAI_SYSTEM ? std::strerror(error) : ::gai_strerror(result);
+        const char* words = result == 0            ? "no address"
+                            : result == EAI_SYSTEM ? std::strerror(error)
+                                                   : ::gai_strerror(result);
         std::snprintf(resolve_failure_words, sizeof resolve_failure_words, "getaddrinfo(%s): %s; is %s in /etc/hosts?",
                       host, words, host);
         return -1;
