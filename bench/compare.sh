@@ -102,7 +102,7 @@ measures_of() {
   echo_grid=""
   for cell in $cells; do echo_grid="$echo_grid tcp-echo-$cell"; done
   case $1 in
-    velmora) all="first-port $echo_grid daytime-rate udp-echo chargen chargen-stalled dns $dnsperf discard-in telnet-in burst burst-3000 burst-10000 idle" ;;
+    velmora) all="first-port $echo_grid daytime-rate udp-echo chargen chargen-stalled dns $dnsperf discard-in telnet-in burst burst-3000 burst-10000 idle idle-streamed idle-streamed-discard" ;;
     mini) all="$echo_grid udp-echo" ;;
     mini-one-socket|velmora-service) all="udp-echo" ;;
     dnsmasq) all="dns $dnsperf" ;;
@@ -142,7 +142,7 @@ started=$(date -u '+%Y-%m-%d %H:%M UTC')
 # machine shared with other work the CPUs may never come to rest).
 settle() {
   [ "$smoke" = 1 ] && return 0
-  case $previous in burst*|idle|chargen-stalled) ;; *) return 0 ;; esac
+  case $previous in burst*|idle*|chargen-stalled) ;; *) return 0 ;; esac
   waited=0
   while [ "$waited" -lt 60 ]; do
     a=$(awk '/^cpu / {print $2+$3+$4+$7+$8+$9, $5+$6}' /proc/stat)
@@ -250,6 +250,10 @@ load_after=$(cut -d' ' -f1-3 /proc/loadavg)
   echo "  by a 1-byte echo, then held; memory per connection = (after - before) / held. For"
   echo "  Velmora VmRSS of the process; peers fork a process per connection, so theirs is the"
   echo "  proportional set size (Pss) summed over the server's process tree (Velmora's Pss is listed too)."
+  echo "- idle-streamed, idle-streamed-discard (Velmora only): the same, but each connection streams 128 KiB"
+  echo "  instead of the one byte (to echo in 16 KiB blocks, each read back before the next; to discard, only"
+  echo "  sent) and then goes idle; the memory is read 3 s after the last stream, past the second after which"
+  echo "  a session gives back what it took for streaming."
   echo "- first-port: time from starting the server to the first accepted connect on TCP port 7"
   echo "  (Velmora's start-up includes its 300 ms pause)."
   if [ "${VELMORA_BENCH_SYSCALLS:-0}" = 1 ]; then

@@ -57,7 +57,7 @@ case $measure in
   dns|dnsperf) ready_port=53 ;;
   daytime-rate) ready_port=13 ;;
   chargen|chargen-stalled) ready_port=19 ;;
-  discard-in) ready_port=9 ;;
+  discard-in|idle-streamed-discard) ready_port=9 ;;
   telnet-in) ready_port=23 ;;
   *) ready_port=7 ;;
 esac
@@ -133,6 +133,12 @@ case $measure in
   burst-3000|burst-10000)
     run_load burst --port 7 --count "${measure#burst-}" --seconds 60 --pid "$SERVER_PID" | sed "s/measure=burst/measure=$measure/" ;;
   idle) run_load idle --port 7 --count "$IDLE_COUNT" --pid "$SERVER_PID" --seconds 60 ;;
+  # Each connection streams 128 KiB first, then goes idle as above.
+  idle-streamed)
+    run_load idle --port 7 --count "$IDLE_COUNT" --stream 131072 --pid "$SERVER_PID" --seconds 60 | sed 's/measure=idle/measure=idle-streamed/' ;;
+  idle-streamed-discard)
+    run_load idle --port 9 --count "$IDLE_COUNT" --stream 131072 --echoed 0 --pid "$SERVER_PID" --seconds 60 |
+      sed 's/measure=idle/measure=idle-streamed-discard/' ;;
   *) echo "unknown measure $measure" >&2 ;;
 esac
 stop_server

@@ -49,10 +49,10 @@ $1 == "RESULT" {
         add(measure "-all-served", server, field("all_served_ms"), "ms")
         next
     }
-    if (measure == "idle") {
-        add("idle-held", server, value, "of " field("count"))
-        add("idle-rss-per-conn", server, field("rss_per_conn_kib"), "KiB")
-        add("idle-pss-per-conn", server, field("pss_per_conn_kib"), "KiB")
+    if (measure ~ /^idle(-streamed(-discard)?)?$/) {
+        add(measure "-held", server, value, "of " field("count"))
+        add(measure "-rss-per-conn", server, field("rss_per_conn_kib"), "KiB")
+        add(measure "-pss-per-conn", server, field("pss_per_conn_kib"), "KiB")
         next
     }
     if (measure == "chargen-stalled") {

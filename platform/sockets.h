@@ -14,6 +14,7 @@ inline constexpr net_socket net_invalid_socket = -1;
 inline constexpr int net_error_interrupted = 10004;      // WSAEINTR
 inline constexpr int net_error_access_denied = 10013;    // WSAEACCES
 inline constexpr int net_error_too_many_files = 10024;   // WSAEMFILE
+inline constexpr int net_error_would_block = 10035;      // WSAEWOULDBLOCK
 inline constexpr int net_error_message_size = 10040;     // WSAEMSGSIZE
 inline constexpr int net_error_address_in_use = 10048;   // WSAEADDRINUSE
 inline constexpr int net_error_no_buffers = 10055;       // WSAENOBUFS
@@ -106,6 +107,14 @@ int net_send_last(net_socket s, const void* data, int length);
 // its own bookkeeping and stops growing the queue by itself; Winsock takes
 // the figure as it is. 0 or -1.
 int net_limit_send_buffer(net_socket s, int bytes);
+
+// Bounds how long a receive on a connected stream (net_recv, or a relay's
+// receive) waits for the peer: one that waits `milliseconds` in vain fails
+// with net_error_would_block, and the connection serves on. 0 lifts the
+// bound. Winsock leaves a socket whose receive timed out in a state it does
+// not define: there this fails, and the caller waits without a bound, as
+// before. 0 or -1.
+int net_limit_receive_wait(net_socket s, unsigned milliseconds);
 
 // A relay hands what a connected stream received back out of the same
 // socket inside the system, without copying the bytes into the program and

@@ -240,6 +240,14 @@ int net_limit_send_buffer(net_socket s, int bytes)
     return ::setsockopt(static_cast<int>(s), SOL_SOCKET, SO_SNDBUF, &bytes, sizeof bytes) == 0 ? 0 : fail(errno);
 }
 
+int net_limit_receive_wait(net_socket s, unsigned milliseconds)
+{
+    timeval wait{};
+    wait.tv_sec = static_cast<time_t>(milliseconds / 1000);
+    wait.tv_usec = static_cast<suseconds_t>(milliseconds % 1000 * 1000);
+    return ::setsockopt(static_cast<int>(s), SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait) == 0 ? 0 : fail(errno);
+}
+
 int net_recv(net_socket s, void* buffer, int length)
 {
     ssize_t n;

@@ -128,6 +128,9 @@ int net_limit_send_buffer(net_socket s, int bytes)
     return result_of(setsockopt(to_socket(s), SOL_SOCKET, SO_SNDBUF, reinterpret_cast<const char*>(&bytes), sizeof bytes));
 }
 
+// Not offered: see sockets.h.
+int net_limit_receive_wait(net_socket, unsigned) { return -1; }
+
 int net_recv(net_socket s, void* buffer, int length)
 {
     return result_of(recv(to_socket(s), static_cast<char*>(buffer), length, 0));

@@ -25,12 +25,11 @@ bool thread_start(thread_entry entry, void* argument, unsigned stack_bytes, int*
 // service. Returns as thread_start does.
 bool thread_run(thread_entry entry, void* argument, unsigned stack_bytes, int* error = nullptr);
 // Bounds of the parked threads: how many wait at most, and how long each.
-// Measured with daytime sessions on their own threads, 100,000 connections
-// from 16 clients at once: without parking 100,000 threads were created,
-// with these bounds 21 (all told, on the whole machine); a limit of 4 let
-// 6,930 be created, a wait of 10 ms 775. A parked thread holds its stack
-// and the system's record of it, some tens of KiB: 64 of them stay within
-// a few MiB, and a second after a burst they are gone.
+// Under a burst of short sessions these bounds keep the threads created to
+// a handful, where a smaller limit or a shorter wait let thousands be
+// created (bench/RESULTS.md). A parked thread holds its stack and the
+// system's record of it: 64 of them stay within a few MiB, and a second
+// after a burst they are gone.
 inline constexpr int thread_park_limit = 64;
 inline constexpr unsigned thread_park_ms = 1000;
 

@@ -1,8 +1,14 @@
 // Idle connections: opens `count` echo connections (a bounded number of
 // connects in flight at a time), proves each one served by a one-byte echo,
 // holds them all open, and reports the server's memory per connection.
+// With --stream each connection streams that many bytes instead of the
+// one, in blocks each echoed before the next is sent (or, with --echoed 0,
+// only sent, as to discard), and then goes idle: the memory that a
+// streamed-then-idle connection keeps.
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <string>
 #include <sys/epoll.h>
 #include <unistd.h>
 
@@ -12,13 +18,20 @@ namespace {
 
 constexpr int in_flight_limit = 256;
 constexpr double settle_seconds = 1.0;
+// After streaming: past the wait after which a streaming session counts
+// its client idle (1 s) and gives back what it took.
+constexpr double settle_streamed_seconds = 3.0;
+constexpr long stream_block = 16384;
 
-enum class stage { idle, connecting, waiting, held, failed };
+enum class stage { idle, connecting, waiting, streaming, held, failed };
 
 struct client {
     int fd = -1;
     stage at = stage::idle;
     double started = 0;
+    long left = 0;       // bytes still to stream, the current block included
+    long block_sent = 0; // of the current block
+    long block_got = 0;  // of the current block, echoed back
 };
 
 struct memory {
@@ -45,6 +58,38 @@ void drop(client& c, stage why)
     c.at = why;
 }
 
+// One step of a streaming connection: sends what the socket takes of the
+// current block, reads what came back, and moves to the next block once
+// this one is through. Returns false when the connection failed; raises
+// `done` when the last block is through.
+bool stream_step(client& c, const options& o, const std::string& block, bool* done)
+{
+    static char back[stream_block];
+    for (;;) {
+        const long size = std::min(c.left, stream_block);
+        while (c.block_sent < size) {
+            const ssize_t n = ::send(c.fd, block.data() + c.block_sent, static_cast<size_t>(size - c.block_sent),
+                                     MSG_NOSIGNAL | MSG_DONTWAIT);
+            if (n < 0 && (errno == EAGAIN || errno == EINTR)) break;
+            if (n <= 0) return false;
+            c.block_sent += n;
+        }
+        while (o.echoed != 0 && c.block_got < c.block_sent) {
+            const ssize_t n = ::recv(c.fd, back, sizeof back, MSG_DONTWAIT);
+            if (n < 0 && (errno == EAGAIN || errno == EINTR)) break;
+            if (n <= 0) return false;
+            c.block_got += n;
+        }
+        if (c.block_sent < size || (o.echoed != 0 && c.block_got < size)) return true;
+        c.left -= size;
+        c.block_sent = c.block_got = 0;
+        if (c.left == 0) {
+            *done = true;
+            return true;
+        }
+    }
+}
+
 } // namespace
 
 int measure_idle(const options& o, const target& t)
@@ -62,6 +107,7 @@ int measure_idle(const options& o, const target& t)
     long failed = 0;
     long timeouts = 0;
     epoll_event events[256];
+    const std::string block(static_cast<size_t>(stream_block), 's');
     while (now_seconds() < end && held + failed < o.count) {
         while (next < clients.size() && in_flight < in_flight_limit) {
             client& c = clients[next++];
@@ -85,7 +131,26 @@ int measure_idle(const options& o, const target& t)
                 --in_flight;
                 continue;
             }
-            if (c.at == stage::connecting) {
+            if (c.at == stage::connecting && o.stream > 0) {
+                c.at = stage::streaming;
+                c.left = o.stream;
+            }
+            if (c.at == stage::streaming) {
+                bool done = false;
+                if (!stream_step(c, o, block, &done)) {
+                    drop(c, stage::failed);
+                    ++failed;
+                    --in_flight;
+                } else if (done) {
+                    --in_flight;
+                    c.at = stage::held;
+                    ++held;
+                    ::epoll_ctl(ep, EPOLL_CTL_DEL, c.fd, nullptr);
+                } else {
+                    epoll_watch(ep, EPOLL_CTL_MOD, c.fd, c.block_sent < std::min(c.left, stream_block) ? EPOLLOUT : EPOLLIN,
+                                &c);
+                }
+            } else if (c.at == stage::connecting) {
                 const char byte = 'i';
                 if (::send(c.fd, &byte, 1, MSG_NOSIGNAL) != 1) {
                     drop(c, stage::failed);
@@ -114,7 +179,8 @@ int measure_idle(const options& o, const target& t)
         const double now = now_seconds();
         for (size_t i = 0; i < next; ++i) {
             client& c = clients[i];
-            if ((c.at == stage::connecting || c.at == stage::waiting) && now - c.started > 10.0) {
+            if ((c.at == stage::connecting || c.at == stage::waiting || c.at == stage::streaming) &&
+                now - c.started > 10.0) {
                 drop(c, stage::failed);
                 ++failed;
                 ++timeouts;
@@ -123,7 +189,7 @@ int measure_idle(const options& o, const target& t)
         }
     }
     const double opened_in = now_seconds() - begin;
-    ::usleep(static_cast<useconds_t>(settle_seconds * 1e6));
+    ::usleep(static_cast<useconds_t>((o.stream > 0 ? settle_streamed_seconds : settle_seconds) * 1e6));
     const memory after = sample(o.pid);
     for (client& c : clients)
         if (c.fd >= 0) ::close(c.fd);
@@ -133,10 +199,10 @@ int measure_idle(const options& o, const target& t)
     std::snprintf(details, sizeof details,
                   "count=%d held=%ld failed=%ld timeouts=%ld open_seconds=%.2f rss_before_kib=%ld rss_after_kib=%ld "
                   "rss_per_conn_kib=%.2f pss_before_kib=%ld pss_after_kib=%ld pss_per_conn_kib=%.2f "
-                  "processes=%d threads=%ld",
+                  "processes=%d threads=%ld stream_bytes=%ld",
                   o.count, held, failed, timeouts, opened_in, before.rss, after.rss,
                   static_cast<double>(after.rss - before.rss) * per, before.pss, after.pss,
-                  static_cast<double>(after.pss - before.pss) * per, after.processes, after.threads);
+                  static_cast<double>(after.pss - before.pss) * per, after.processes, after.threads, o.stream);
     report("idle", static_cast<double>(held), "held", details);
     return 0;
 }

@@ -28,6 +28,10 @@ struct options {
     long block = 16384;
     long in_flight = 65536;
     long pid = 0;
+    // Idle connections: bytes each one streams before it is held (0: none),
+    // and whether the server echoes them (1) or only takes them (0).
+    long stream = 0;
+    int echoed = 1;
     std::vector<std::string> command;
 };
 

@@ -20,7 +20,7 @@ void options_usage()
     std::fprintf(stderr,
                  "usage: velmora_load MEASURE [--host H] [--port P] [--seconds S] [--max-ops N]\n"
                  "         [--connections N] [--outstanding N] [--count N] [--payload N] [--pid PID]\n"
-                 "         [--block BYTES] [--in-flight BYTES]\n"
+                 "         [--block BYTES] [--in-flight BYTES] [--stream BYTES] [--echoed 0|1]\n"
                  "         [-- COMMAND...]\n"
                  "measures: tcp-echo daytime-rate udp-echo dns chargen chargen-stalled stream-in burst idle\n"
                  "          first-port wait-port\n"
@@ -64,6 +64,8 @@ bool options_parse(int argc, char** argv, options* out, std::string* why)
         else if (name == "--pid") out->pid = static_cast<long>(v);
         else if (name == "--block") out->block = static_cast<long>(v);
         else if (name == "--in-flight") out->in_flight = static_cast<long>(v);
+        else if (name == "--stream") out->stream = static_cast<long>(v);
+        else if (name == "--echoed") out->echoed = v != 0 ? 1 : 0;
         else {
             *why = "unknown option " + name;
             return false;

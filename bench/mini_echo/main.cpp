@@ -17,7 +17,7 @@
 namespace {
 
 // Velmora's large echo portion (stream_portion_large in
-// daemon/services/listener.h), which a streaming session receives into.
+// daemon/services/stream_session.h), which a streaming session receives into.
 constexpr int portion = 65536;
 constexpr int datagram_room = 256;
 

@@ -1,10 +1,11 @@
 #include "service_handlers.h"
+#include "stream_session.h"
 
 void discard_tcp_session(void* connection)
 {
     const net_socket s = session_socket(connection);
-    stream_room room;
-    while (stream_receive(s, &room) > 0) {
+    stream_buffer buffer;
+    while (stream_receive(s, &buffer) > 0) {
     }
     net_close(s);
 }

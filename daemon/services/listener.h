@@ -3,9 +3,6 @@
 // listener receives datagrams one after another and answers each itself.
 #pragma once
 
-#include <cstdint>
-#include <memory>
-
 #include "recent_datagrams.h"
 #include "run_options.h"
 #include "sockets.h"
@@ -15,82 +12,8 @@
 // starting their sessions.
 inline constexpr int accept_ahead = 64;
 inline constexpr int udp_receive_offer = 255;
-// Room for the largest datagram offered plus what the DNS probe appends.
+// Space for the largest datagram offered plus what the DNS probe appends.
 inline constexpr int udp_buffer_size = 272;
-
-// A stream session (echo, discard, TCP 53) receives into the room below,
-// and echo sends each portion back whole, in one send, before the next
-// receive. It starts with stream_portion bytes on the session's own stack:
-// idle connections and clients that send little at a time never need more,
-// and such a session thread holds under 32 KiB. A receive that fills it
-// shows a client with more on its way: from then on the session takes up
-// to stream_portion_large at a time. Echo then relays each portion inside
-// the system where it can (stream_relay: the bytes never enter the program,
-// which saves two copies of every byte), else it copies through a buffer
-// from the heap, kept until the session ends, as discard always does.
-// Measured over connections {1, 50} x client sends {512 B to 64 KiB} x
-// bytes in flight {one send, four} (bench/compare.sh --syscalls): where
-// clients send 16 KiB or more at a time the large portion takes a half to
-// an eighth of the receives per MB that 8 KiB took, and no more where they
-// send less; and a client that sends more than the stack portion at once
-// and waits for all of it gets it back in one piece instead of two, the
-// second held back by the system until the first is acknowledged (tens of
-// milliseconds on loopback). 256 KiB saved a few receives per MB more,
-// only with 256 KiB in flight.
-//
-// Below the large portion, echo takes at most two of its client's sends at
-// a time (see stream_echo_portion).
-inline constexpr int stream_portion = 8192;
-inline constexpr int stream_portion_large = 65536;
-// A session thread's stack: what every thread asks for, plus one portion.
-inline constexpr unsigned session_stack = thread_default_stack + stream_portion;
-
-// Lives on the session's stack, where it was made, for the whole session.
-struct stream_room {
-    unsigned char first[stream_portion];
-    unsigned char* bytes = first;
-    int size = stream_portion;
-    bool filled = false;   // the last receive filled the stack portion
-    bool relaying = false; // echo's portions pass through `relay`
-    bool echo_large = false; // echo takes up to stream_portion_large at a time
-    // Echo's measure of its client's sends: the least that one receive
-    // returned over the last echo_window receives (0: nothing yet), and the
-    // window being measured, with the most that one receive returned in it.
-    int client_send = 0;
-    int least_in_window = 0;
-    int most_in_window = 0;
-    int receives_in_window = 0;
-    bool cut_filled = false;   // a receive filled echo's cut offer since the client last waited
-    int times_kept_waiting = 0; // how often a cut offer kept the client waiting
-    std::unique_ptr<unsigned char[]> large;
-    stream_relay relay;
-    stream_room() = default;
-    stream_room(const stream_room&) = delete;
-    stream_room& operator=(const stream_room&) = delete;
-    ~stream_room() { stream_relay_close(&relay); }
-};
-// Receives what is waiting on `s`, up to the room's size, into room->bytes;
-// returns what net_recv returns. When the receive before filled the stack
-// portion, the room first grows to the large one (room->bytes then changes,
-// so that the bytes of a receive stay in place until the next); without
-// memory for it the stack portion serves on.
-int stream_receive(net_socket s, stream_room* room);
-// How many receives echo's measure of its client's sends spans.
-inline constexpr int echo_window = 16;
-// The least that echo offers to receive at a time.
-inline constexpr int echo_least_offer = 1024;
-// A wait for the client this long after a cut offer was filled shows a
-// client kept waiting for the rest (the system's delayed acknowledgement:
-// at least 40 ms on Linux, 200 ms on Windows).
-inline constexpr std::uint32_t echo_held_back_ms = 20;
-// After so many such waits echo takes all that waits from the client.
-inline constexpr int echo_waits_before_whole = 2;
-// Echo's step: receives what is waiting on `s` (up to two of the client's
-// sends, while they are small) and sends it back whole.
-// Returns what the receive returned, or -1 when the send failed (the
-// connection is over). A relay the system refuses leaves the session
-// copying, as it would without one.
-int stream_echo_portion(net_socket s, stream_room* room);
 
 // One received datagram of `count` bytes (0 to 255) from `sender`, in a
 // buffer of udp_buffer_size bytes that the handler may build its answer in.

@@ -1,5 +1,6 @@
 // The eight services as rows of one table, in the fixed start order: each
-// row holds what the listener framework needs to run the service.
+// row holds what the listener framework needs to run the service. A row's
+// index is also the place of the service's flag in the settings file.
 #pragma once
 
 #include <cstdint>
@@ -9,7 +10,6 @@
 struct service_row {
     const char* name;
     std::uint16_t port;
-    int selection_flag;            // index of the service's flag among the record's ten flags
     thread_entry tcp_session;      // started with the accepted socket as its argument
     session_start start_session;   // where the session runs
     datagram_handler udp_reply;    // nullptr for a service without a UDP listener
@@ -19,9 +19,7 @@ struct service_row {
     // Port 53: every accepted connection first shows the kept text as a
     // "TCP" box.
     bool box_before_session;
-    int dialog_box; // the id of the service's check box in the control dialog
 };
 
 inline constexpr int service_count = 8;
-// echo, discard, daytime, quote, chargen, telnet, time, dns: the start order.
 extern const service_row service_table[service_count];

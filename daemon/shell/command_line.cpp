@@ -4,9 +4,14 @@
 #include <cstring>
 #include <string>
 
-#include "startup.h"
-
 namespace {
+
+// "WAIT" anywhere in the arguments, case-sensitive, asks for the pause that
+// lets an ending instance release its ports.
+bool command_line_waits(const char* arguments)
+{
+    return arguments != nullptr && std::strstr(arguments, "WAIT") != nullptr;
+}
 
 bool blank(char c) { return c == ' ' || c == '\t'; }
 
@@ -42,9 +47,11 @@ bool fail(char* error, std::size_t error_size, const char* format, const std::st
 
 } // namespace
 
-bool read_command_line(const char* arguments, run_options* options, char* error, std::size_t error_size)
+bool read_command_line(const char* arguments, run_options* options, std::string* ignored, char* error,
+                       std::size_t error_size)
 {
     *options = {};
+    ignored->clear();
     options->wait_for_ports = command_line_waits(arguments);
     options->udp_reply = udp_reply_port::fresh;
     const char* at = arguments == nullptr ? "" : arguments;
@@ -77,9 +84,11 @@ bool read_command_line(const char* arguments, run_options* options, char* error,
             // A mistyped option must not leave the run serving otherwise
             // than asked.
             return fail(error, error_size, "%s: no such option", argument);
+        } else if (argument.find("WAIT") == std::string::npos) {
+            // Anything else is left alone, as before there were options, but
+            // named: "-l 127.0.0.2" must not pass for a choice of address.
+            *ignored += (ignored->empty() ? "" : " ") + argument;
         }
-        // Anything else is left alone, as before there were options: "WAIT"
-        // is looked for anywhere.
     }
     return true;
 }

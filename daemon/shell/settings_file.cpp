@@ -85,25 +85,9 @@ int settings_target(const char* path, file_target* target)
 
 } // namespace
 
-std::uint32_t& selection_flag(ServiceSelection& record, int i)
-{
-    std::uint32_t* words[selection_flag_count] = {
-        &record.echo_on,  &record.discard_on, &record.daytime_on, &record.quote_on,       &record.chargen_on,
-        &record.telnet_on, &record.time_on,   &record.dns_on,     &record.run_as_service, &record.auto_start,
-    };
-    return *words[i];
-}
-
-std::uint32_t selection_flag(const ServiceSelection& record, int i)
-{
-    ServiceSelection copy = record;
-    return selection_flag(copy, i);
-}
-
 const char* selection_flag_name(int i)
 {
-    for (const service_row& row : service_table)
-        if (row.selection_flag == i) return row.name;
+    if (i >= 0 && i < service_count) return service_table[i].name;
     return i >= service_count && i < selection_flag_count ? option_names[i - service_count] : "";
 }
 
@@ -120,14 +104,14 @@ void selection_flag_names(char* out, std::size_t out_size)
 void selection_to_image(const ServiceSelection& record, unsigned char out[selection_image_size])
 {
     write_le32(out, record.format_version);
-    for (int i = 0; i < selection_flag_count; ++i) write_le32(out + 4 + 4 * i, selection_flag(record, i));
+    for (int i = 0; i < selection_flag_count; ++i) write_le32(out + 4 + 4 * i, record.flags[i]);
 }
 
 bool selection_from_image(const unsigned char* image, std::size_t size, ServiceSelection* record)
 {
     if (size < selection_image_size || read_le32(image) != selection_format_version) return false;
     record->format_version = read_le32(image);
-    for (int i = 0; i < selection_flag_count; ++i) selection_flag(*record, i) = read_le32(image + 4 + 4 * i);
+    for (int i = 0; i < selection_flag_count; ++i) record->flags[i] = read_le32(image + 4 + 4 * i);
     return true;
 }
 
@@ -247,7 +231,7 @@ bool save_selection(const ServiceSelection& record, int* error)
     const bool written = write_selection_file(path, record, error);
     selection_file_unlock(lock);
     if (!written) return false;
-    update_autostart(record.auto_start != 0);
+    update_autostart(record.flags[selection_auto_start_flag] != 0);
     return true;
 }
 

@@ -8,32 +8,21 @@
 #include <cstddef>
 #include <cstdint>
 
-struct ServiceSelection {
-    std::uint32_t format_version;
-    std::uint32_t echo_on;
-    std::uint32_t discard_on;
-    std::uint32_t daytime_on;
-    std::uint32_t quote_on;
-    std::uint32_t chargen_on;
-    std::uint32_t telnet_on;
-    std::uint32_t time_on;
-    std::uint32_t dns_on;
-    std::uint32_t run_as_service;
-    std::uint32_t auto_start;
-};
-
 inline constexpr std::size_t selection_image_size = 44;
 inline constexpr std::uint32_t selection_format_version = 256;
+// The file's ten flags: first one per service, flag i for row i of the
+// service table, then the two options.
 inline constexpr int selection_flag_count = 10;
-// The services' flags come first, in the service table's order; then the
-// two options.
 inline constexpr int selection_option_count = 2;
-inline constexpr int selection_run_as_service_flag = 8;
-inline constexpr int selection_auto_start_flag = 9;
+inline constexpr int selection_run_as_service_flag = selection_flag_count - 2;
+inline constexpr int selection_auto_start_flag = selection_flag_count - 1;
 
-// Flag i (0 = echo_on ... 9 = auto_start) of a record.
-std::uint32_t& selection_flag(ServiceSelection& record, int i);
-std::uint32_t selection_flag(const ServiceSelection& record, int i);
+struct ServiceSelection {
+    std::uint32_t format_version;
+    std::uint32_t flags[selection_flag_count];
+};
+static_assert(sizeof(ServiceSelection) == selection_image_size);
+
 // The name of flag i as velmoractl shows and takes it: the service's name
 // from the service table, or "run-as-service" and "autostart".
 const char* selection_flag_name(int i);

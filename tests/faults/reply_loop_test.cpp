@@ -198,7 +198,7 @@ protected:
     }
 
     std::string name_a, name_b;
-    velmora_run other;
+    velmora_process other;
     std::vector<std::string> arguments; // both instances'
 };
 

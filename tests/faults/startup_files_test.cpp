@@ -44,7 +44,7 @@ protected:
     {
         if (run.pid > 0) stop_cleanly();
         velmora_discard(&run);
-        run = velmora_run{};
+        run = velmora_process{};
         ASSERT_TRUE(enter_fresh_network_namespace());
     }
 

@@ -1,7 +1,8 @@
-// Echo and discard over TCP and UDP on ports 7 and 9.
+// Echo and discard over TCP and UDP on ports 7 and 9, and the echo of TCP port 53.
 #include <gtest/gtest.h>
 
 #include <sys/socket.h>
+#include <thread>
 #include <unistd.h>
 
 #include "harness.h"
@@ -9,6 +10,10 @@
 using namespace std::chrono_literals;
 
 namespace {
+
+// Longer than a streaming session waits for its client before it counts
+// the client idle (stream_idle_ms).
+constexpr auto past_stream_idle = 1300ms;
 
 std::string pattern(std::size_t size)
 {
@@ -19,7 +24,7 @@ std::string pattern(std::size_t size)
 
 } // namespace
 
-class EchoDiscard : public shared_velmora<flag_echo, flag_discard> {};
+class EchoDiscard : public shared_velmora<flag_echo, flag_discard, flag_dns> {};
 
 TEST_F(EchoDiscard, TcpEchoReturns1300BytesInOrder)
 {
@@ -96,6 +101,63 @@ TEST_F(EchoDiscard, TcpEchoFollowsAClientThatChangesItsSends)
     ::close(c);
 }
 
+// An urgent byte is no part of the stream: echo passes over it alike
+// whether the session copies small portions or, after a stream, relays
+// large ones, on port 7 and on port 53, which echoes too.
+TEST_F(EchoDiscard, TcpEchoPassesOverAnUrgentByteBeforeAndAfterAStream)
+{
+    const std::string a(1000, 'A'), b(1000, 'B'), c10(10, 'C');
+    for (const int port : {7, 53}) {
+        for (const bool streamed : {false, true}) {
+            const int c = tcp_connect(port);
+            ASSERT_GE(c, 0);
+            for (int round = 0; streamed && round < 4; ++round) {
+                const std::string part = pattern(65536);
+                ASSERT_TRUE(send_all(c, part));
+                ASSERT_EQ(read_exactly(c, part.size(), 3s), part) << "port " << port;
+            }
+            ASSERT_TRUE(send_all(c, a));
+            ASSERT_EQ(::send(c, "!", 1, MSG_OOB), 1);
+            EXPECT_TRUE(send_all(c, b));
+            EXPECT_TRUE(send_all(c, c10));
+            ::shutdown(c, SHUT_WR);
+            bool closed = false;
+            EXPECT_EQ(read_until_close(c, 3s, 1 << 16, &closed), a + b + c10)
+                << "port " << port << (streamed ? ", after a stream" : "");
+            EXPECT_TRUE(closed);
+            ::close(c);
+        }
+    }
+}
+
+// A session that streamed gives back its large portion when its client
+// goes idle, and serves on when the client streams again.
+TEST_F(EchoDiscard, TcpEchoAndDiscardServeOnAfterAStreamWentIdle)
+{
+    const int e = tcp_connect(7);
+    const int d = tcp_connect(9);
+    ASSERT_GE(e, 0);
+    ASSERT_GE(d, 0);
+    const std::string part = pattern(65536);
+    for (int round = 0; round < 3; ++round) {
+        ASSERT_TRUE(send_all(e, part));
+        ASSERT_EQ(read_exactly(e, part.size(), 3s), part) << "round " << round;
+        ASSERT_TRUE(send_all(d, part));
+        if (round < 2) std::this_thread::sleep_for(past_stream_idle);
+        const std::string small = pattern(100 + static_cast<std::size_t>(round));
+        ASSERT_TRUE(send_all(e, small));
+        EXPECT_EQ(read_exactly(e, small.size(), 3s), small) << "round " << round;
+    }
+    EXPECT_FALSE(readable_within(d, 100ms)) << "discard sent something or closed early";
+    for (const int c : {e, d}) {
+        ::shutdown(c, SHUT_WR);
+        bool closed = false;
+        EXPECT_EQ(read_until_close(c, 3s, 1 << 16, &closed), "");
+        EXPECT_TRUE(closed);
+        ::close(c);
+    }
+}
+
 TEST_F(EchoDiscard, TcpEchoClosesAtOnceWhenClientSendsNothing)
 {
     const int c = tcp_connect(7);
@@ -146,7 +208,7 @@ TEST_F(EchoDiscard, UdpEchoSkipsOverLongAndAnswersEmpty)
         EXPECT_EQ(receive_datagram(u, 2s).bytes, "");
         EXPECT_EQ(receive_datagram(u, 2s).bytes, "next");
     }
-    EXPECT_EQ(well_known_udp_ports(), (std::set<int>{7, 9}));
+    EXPECT_EQ(well_known_udp_ports(), (std::set<int>{7, 9, 53}));
     ::close(u);
 }
 

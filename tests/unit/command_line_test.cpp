@@ -12,13 +12,14 @@ struct reading {
     bool read;
     run_options options;
     std::string error;
+    std::string ignored;
 };
 
-reading read(const char* arguments)
+reading read_arguments(const char* arguments)
 {
     reading r{};
     char error[160] = "";
-    r.read = read_command_line(arguments, &r.options, error, sizeof error);
+    r.read = read_command_line(arguments, &r.options, &r.ignored, error, sizeof error);
     r.error = error;
     return r;
 }
@@ -27,14 +28,14 @@ reading read(const char* arguments)
 
 TEST(CommandLine, OptionsBesideWait)
 {
-    const reading none = read("");
+    const reading none = read_arguments("");
     ASSERT_TRUE(none.read);
     EXPECT_FALSE(none.options.wait_for_ports);
     EXPECT_FALSE(none.options.listen_chosen);
     EXPECT_EQ(none.options.udp_reply, udp_reply_port::fresh);
     EXPECT_FALSE(none.options.quiet);
 
-    const reading r = read("WAIT --listen ::1 --udp-reply-port=service --quiet --listen=127.0.0.1");
+    const reading r = read_arguments("WAIT --listen ::1 --udp-reply-port=service --quiet --listen=127.0.0.1");
     ASSERT_TRUE(r.read) << r.error;
     EXPECT_TRUE(r.options.wait_for_ports);
     EXPECT_TRUE(r.options.quiet);
@@ -46,7 +47,10 @@ TEST(CommandLine, OptionsBesideWait)
     EXPECT_FALSE(r.options.listen[0].both_families);
     EXPECT_STREQ(r.options.listen[1].text, "127.0.0.1");
     EXPECT_EQ(r.options.listen[1].address.bytes[4], 127);
-    EXPECT_TRUE(read("--udp-reply-port fresh -x xWAITx").options.wait_for_ports) << "WAIT anywhere, as ever";
+    EXPECT_EQ(r.ignored, "");
+    const reading stray = read_arguments("--udp-reply-port fresh -l 127.0.0.2 xWAITx --quiet 7");
+    EXPECT_TRUE(stray.options.wait_for_ports) << "WAIT anywhere, as ever";
+    EXPECT_EQ(stray.ignored, "-l 127.0.0.2 7");
 }
 
 TEST(CommandLine, RefusalsNameTheArgument)
@@ -63,12 +67,12 @@ TEST(CommandLine, RefusalsNameTheArgument)
         {"--listen ::1 --listen 0:0::1", "--listen 0:0::1: given twice"},
     };
     for (const auto& w : wrong) {
-        const reading r = read(w.arguments);
+        const reading r = read_arguments(w.arguments);
         EXPECT_FALSE(r.read) << w.arguments;
         EXPECT_EQ(r.error.rfind(w.named, 0), 0u) << w.arguments << " -> " << r.error;
     }
     std::string seventeen;
     for (int i = 0; i < 17; ++i) seventeen += "--listen 127.0.0." + std::to_string(i + 1) + " ";
-    EXPECT_TRUE(read(seventeen.substr(0, seventeen.rfind("--listen")).c_str()).read) << "16 addresses";
-    EXPECT_FALSE(read(seventeen.c_str()).read);
+    EXPECT_TRUE(read_arguments(seventeen.substr(0, seventeen.rfind("--listen")).c_str()).read) << "16 addresses";
+    EXPECT_FALSE(read_arguments(seventeen.c_str()).read);
 }

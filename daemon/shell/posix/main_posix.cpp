@@ -15,7 +15,11 @@
 #include "message_box.h"
 #include "output_lines.h"
 #include "readiness.h"
+#include "shell_caption.h"
+#include "service_table.h"
 #include "shell_host.h"
+#include "shown_text.h"
+#include "start_report.h"
 #include "startup.h"
 
 namespace {
@@ -33,7 +37,7 @@ void report_start(const char* settings_path, selection_file_kind settings, const
     case selection_file_kind::unreadable: why = "the file cannot be read"; break;
     case selection_file_kind::whole: break;
     }
-    char line[1024];
+    char line[start_report_size + shown_text_size];
     if (account[0] != '\0') std::snprintf(line, sizeof line, "Velmora: %s: %s\n", settings_path, account);
     else std::snprintf(line, sizeof line, "Velmora: %s: nothing runs: %s\n", settings_path, why);
     output_error(line);
@@ -91,11 +95,11 @@ void show_sockets_error(int code)
     message_box(text, "VESK - Error");
 }
 
-constexpr const char* usage_text =
+constexpr const char* usage_head =
     "Usage: velmora [WAIT] [--listen ADDRESS]... [--udp-reply-port=fresh|service] [--quiet]\n"
-    "Serves echo (port 7), discard (9), daytime (13), quote (17), chargen (19),\n"
-    "a telnet refusal (23), time (37) and a DNS probe (53), as the settings file\n"
-    "VELMORA.CFG beside the program selects them, until SIGINT or SIGTERM.\n"
+    "Serves the services that the settings file VELMORA.CFG beside the program\n"
+    "selects, until SIGINT or SIGTERM (each with its port):\n";
+constexpr const char* usage_options =
     "\n"
     "  WAIT                  wait 5 seconds first, until an ending instance has\n"
     "                        released the ports\n"
@@ -111,6 +115,24 @@ constexpr const char* usage_text =
     "  --help                print this text and exit\n"
     "  --version             print the version and exit\n";
 
+// The services with their ports, as velmoractl names them, in lines of at
+// most 80 columns.
+std::string usage_text()
+{
+    std::string text = usage_head;
+    std::string line = " ";
+    for (int i = 0; i < service_count; ++i) {
+        const std::string item = " " + std::string(service_table[i].name) + " (" +
+                                 std::to_string(service_table[i].port) + ")" + (i + 1 < service_count ? "," : "");
+        if (line.size() + item.size() > 80) {
+            text += line + "\n";
+            line = " ";
+        }
+        line += item;
+    }
+    return text + line + "\n" + usage_options;
+}
+
 // --help and --version answer and end the program before anything starts,
 // so that they can be asked beside a running instance. Returns true when
 // one of them was given.
@@ -118,9 +140,9 @@ bool answered_help_or_version(int argc, char** argv)
 {
     for (int i = 1; i < argc; ++i) {
         const std::string argument = argv[i];
-        const char* text = argument == "--help" ? usage_text : argument == "--version" ? "Velmora Version 1.0\n" : nullptr;
-        if (text == nullptr) continue;
-        std::fputs(text, stdout);
+        const std::string text = argument == "--help" ? usage_text() : argument == "--version" ? "Velmora Version 1.0\n" : "";
+        if (text.empty()) continue;
+        std::fputs(text.c_str(), stdout);
         return true;
     }
     return false;

@@ -5,6 +5,7 @@
 #include "clock.h"
 #include "message_box.h"
 #include "resource.h"
+#include "shell_caption.h"
 #include "shell_win32.h"
 #include "startup.h"
 #include "threads.h"
