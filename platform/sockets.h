@@ -161,5 +161,12 @@ std::uint16_t net_local_port(net_socket s);
 // 0 on success, -1 on failure (net_last_error tells why).
 int net_resolve_ipv4(const char* host, std::uint16_t port, net_address* out);
 
+// Why this thread's last net_resolve_ipv4 failed, in the resolver's own words
+// with the call and the host, and where a POSIX system names localhost, such
+// as "getaddrinfo(localhost): Name or service not known; is localhost in
+// /etc/hosts?". Empty where the system has no words for it (Winsock 1.1,
+// whose number says it all).
+const char* net_resolve_failure_words();
+
 // Builds the address of an IPv4 host given as four octets, with a port.
 net_address net_ipv4_address(std::uint32_t host_order_address, std::uint16_t port);

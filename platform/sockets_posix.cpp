@@ -22,6 +22,8 @@ namespace {
 // The Winsock number of the calling thread's last failure, set at this one
 // boundary so that nothing in between can overwrite errno.
 thread_local int last_error = 0;
+// The resolver's words for this thread's last failed lookup.
+thread_local char resolve_failure_words[256] = "";
 
 int fail(int error)
 {
@@ -343,7 +345,13 @@ int net_resolve_ipv4(const char* host, std::uint16_t port, net_address* out)
     addrinfo* list = nullptr;
     const int result = ::getaddrinfo(host, nullptr, &hints, &list);
     if (result != 0 || list == nullptr) {
-        last_error = result == EAI_SYSTEM ? net_error_from_errno(errno) : net_error_host_not_found;
+        const int error = errno;
+        last_error = result == EAI_SYSTEM ? net_error_from_errno(error) : net_error_host_not_found;
+        const char* words = result == 0            ? "no address"
+                            : result == EAI_SYSTEM ? std::strerror(error)
+                                                   : ::gai_strerror(result);
+        std::snprintf(resolve_failure_words, sizeof resolve_failure_words, "getaddrinfo(%s): %s; is %s in /etc/hosts?",
+                      host, words, host);
         return -1;
     }
     sockaddr_in sin{};
@@ -353,6 +361,8 @@ int net_resolve_ipv4(const char* host, std::uint16_t port, net_address* out)
     *out = net_address_from(sin);
     return 0;
 }
+
+const char* net_resolve_failure_words() { return resolve_failure_words; }
 
 net_address net_ipv4_address(std::uint32_t host_order_address, std::uint16_t port)
 {

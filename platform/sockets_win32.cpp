@@ -174,6 +174,8 @@ int net_resolve_ipv4(const char* host, std::uint16_t port, net_address* out)
     return 0;
 }
 
+const char* net_resolve_failure_words() { return ""; }
+
 net_address net_ipv4_address(std::uint32_t host_order_address, std::uint16_t port)
 {
     sockaddr_in sin = ipv4_socket_address(port);
