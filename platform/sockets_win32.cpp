@@ -36,6 +36,8 @@ bool net_ipv6_available() { return false; }
 
 bool net_address_is_ipv6(const net_address*) { return false; }
 
+bool net_address_lacks_scope(const net_address*) { return false; }
+
 net_address net_any_address(bool) { return net_ipv4_address(INADDR_ANY, 0); }
 
 bool net_parse_address(const char* text, net_address* out)
@@ -193,6 +195,8 @@ int net_resolve_ipv4(const char* host, std::uint16_t port, net_address* out)
     *out = net_address_from(sin);
     return 0;
 }
+
+const char* net_resolve_failure_words() { return ""; }
 
 net_address net_ipv4_address(std::uint32_t host_order_address, std::uint16_t port)
 {

@@ -134,8 +134,9 @@ void run_tcp_listener(void* raw)
 {
     auto* job = static_cast<listener_job*>(raw);
     const service_row& row = *job->service;
-    if (row.before_listening != nullptr && !row.before_listening()) {
-        listener_tell(job, listener_outcome::no_file, 0);
+    const int file_error = row.before_listening != nullptr ? row.before_listening() : 0;
+    if (file_error != 0) {
+        listener_tell(job, listener_outcome::no_file, file_error);
         return;
     }
     const net_socket listener = open_listener_socket(job, true);

@@ -64,7 +64,7 @@ enum class listener_outcome {
     port_denied,   // bind: no permission for the port
     bind_failed,   // bind: another failure
     listen_failed, // listen failed
-    no_file,       // the service's file (the quote file) cannot be read
+    no_file,       // the service's file (the quote file) cannot be read: see before_listening
 };
 
 // Where the listeners of a run tell their outcomes: a job's outcome is

@@ -10,7 +10,7 @@ void discard_tcp_session(void* connection);
 void discard_udp_reply(const datagram& d);
 void daytime_tcp_session(void* connection);
 void daytime_udp_reply(const datagram& d);
-bool quote_load_file();
+int quote_load_file();
 void quote_tcp_session(void* connection);
 void chargen_tcp_session(void* connection);
 void chargen_udp_reply(const datagram& d);

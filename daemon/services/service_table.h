@@ -13,13 +13,17 @@ struct service_row {
     thread_entry tcp_session;      // started with the accepted socket as its argument
     session_start start_session;   // where the session runs
     datagram_handler udp_reply;    // nullptr for a service without a UDP listener
-    // Runs on the TCP listener's thread before the port is bound; false when
-    // the service cannot run (it has then said why).
-    bool (*before_listening)();
+    // Runs on the TCP listener's thread before the port is bound: 0, or when
+    // the service cannot run (it has then said why) what stops it, the
+    // number of file_last_error or service_file_not_plain.
+    int (*before_listening)();
     // Port 53: every accepted connection first shows the kept text as a
     // "TCP" box.
     bool box_before_session;
 };
+
+// The service's file is a folder, pipe or device.
+inline constexpr int service_file_not_plain = -1;
 
 inline constexpr int service_count = 8;
 extern const service_row service_table[service_count];

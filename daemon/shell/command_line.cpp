@@ -78,8 +78,16 @@ bool read_command_line(const char* arguments, run_options* options, std::string*
             if (options->listen_count == listen_address_limit)
                 return fail(error, error_size, "--listen %s: too many addresses (16 at most)", value);
             listen_address& chosen = options->listen[options->listen_count];
-            if (value.size() >= sizeof chosen.text || !net_parse_address(value.c_str(), &chosen.address))
-                return fail(error, error_size, "--listen %s: not an IP address literal", value);
+            if (value.size() >= sizeof chosen.text || !net_parse_address(value.c_str(), &chosen.address)) {
+                const bool scoped = value.find('%') != std::string::npos;
+                return fail(error, error_size,
+                            scoped ? "--listen %s: not an IPv6 address literal with an interface of this host"
+                                   : "--listen %s: not an IP address literal",
+                            value);
+            }
+            if (net_address_lacks_scope(&chosen.address))
+                return fail(error, error_size,
+                            "--listen %s: a link-local address needs its interface, as fe80::1%%eth0", value);
             std::snprintf(chosen.text, sizeof chosen.text, "%s", value.c_str());
             // The same address twice would make every listener's second bind
             // fail, each with a box of its own.

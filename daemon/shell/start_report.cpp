@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "files.h"
+
 namespace {
 
 const char* transport_of(const listener_job& job) { return job.udp ? "UDP" : "TCP"; }
@@ -30,6 +32,23 @@ void where_of(const listener_job& job, char* where, std::size_t size)
     else std::snprintf(where, size, "%s:%u", address, port);
 }
 
+// Why a service's file could not be read: missing, not a file, or there
+// but not to be opened now (the system's words where it has them).
+void append_file_reason(char* text, std::size_t size, const char* service, int error)
+{
+    if (file_error_is_missing(error)) {
+        append(text, size, "no %s file", service);
+        return;
+    }
+    if (error == service_file_not_plain) {
+        append(text, size, "the %s file is not a plain file", service);
+        return;
+    }
+    char words[128];
+    file_error_words(error, words, sizeof words);
+    append(text, size, "cannot open the %s file%s%s, Error Nr: %d", service, words[0] != '\0' ? ": " : "", words, error);
+}
+
 // What stopped one listener, in the report's words.
 void append_reason(char* text, std::size_t size, const listener_job& job, listener_outcome outcome, int error)
 {
@@ -53,7 +72,7 @@ void append_reason(char* text, std::size_t size, const listener_job& job, listen
     case listener_outcome::listen_failed:
         append(text, size, "%s %s cannot listen, Socket Error Nr: %d", transport, where, error);
         break;
-    case listener_outcome::no_file: append(text, size, "no %s file", job.service->name); break;
+    case listener_outcome::no_file: append_file_reason(text, size, job.service->name, error); break;
     }
 }
 

@@ -62,7 +62,7 @@ bool chosen_addresses_bind(const run_options& options)
         const int error = net_last_error();
         if (probe != net_invalid_socket) net_close(probe);
         if (bound) continue;
-        char text[128];
+        char text[sizeof chosen.text + 96];
         std::snprintf(text, sizeof text, "--listen %s: this host cannot serve on that address (Socket Error Nr: %d)",
                       chosen.text, error);
         message_box(text, shell_caption);
@@ -101,7 +101,7 @@ int wait_for_listeners(velmora_run* run, unsigned timeout_ms)
     }
 }
 
-bool start_services(const char* arguments, const startup_host& host, velmora_run* run, register_service_entry* entry)
+bool read_start_options(const char* arguments, const startup_host& host, velmora_run* run)
 {
     char error[160];
     std::string ignored;
@@ -111,6 +111,11 @@ bool start_services(const char* arguments, const startup_host& host, velmora_run
     }
     if (!ignored.empty() && host.note != nullptr)
         host.note(("Velmora: ignored " + ignored + ": only WAIT and the options that begin with -- are read\n").c_str());
+    return true;
+}
+
+bool start_services(const startup_host& host, velmora_run* run, register_service_entry* entry)
+{
     host.pause(startup_pause_ms);
     char program[shown_text_size];
     module_path(program, module_path_limit);

@@ -38,11 +38,17 @@ struct startup_host {
     void (*note)(const char* line);
 };
 
-// The start-up steps from the first pause to the running listeners: the
-// command line, the executable check, the pause that "WAIT" asks for, the
-// sockets interface, the listen addresses, the selection, the
+// Reads the command line into `run`'s options, before the program says or
+// starts anything: a refused option is shown in the shell's box and false
+// returned (the program ends with status -1); the words it ignores are
+// named to `host.note`.
+bool read_start_options(const char* arguments, const startup_host& host, velmora_run* run);
+
+// The start-up steps from the first pause to the running listeners, once
+// the options are read: the executable check, the pause that "WAIT" asks
+// for, the sockets interface, the listen addresses, the selection, the
 // service-process registration and the listeners.
 // Fills `run`, which must outlive every thread. Returns false when the
 // program must end with status -1; `entry` receives the registration entry
 // for the end sequence.
-bool start_services(const char* arguments, const startup_host& host, velmora_run* run, register_service_entry* entry);
+bool start_services(const startup_host& host, velmora_run* run, register_service_entry* entry);

@@ -398,6 +398,17 @@ TEST(Startup, StrayWordsAreNamedInOneLine)
     program_discard(&run);
 }
 
+// A refused option is the first and only thing said.
+TEST(Startup, AWrongOptionIsRefusedBeforeAnythingIsSaid)
+{
+    velmora_process run = prepared({flag_echo});
+    program_start(&run, {.arguments = {"--bogus"}});
+    EXPECT_EQ(program_wait(&run, 10000), 255);
+    EXPECT_EQ(program_errors(run), "Velmora V1.0: --bogus: no such option\n");
+    EXPECT_EQ(program_output(run), "");
+    program_discard(&run);
+}
+
 // A notification socket that never reads, its queue already full: the
 // notification is dropped, said so, and SIGTERM still ends Velmora.
 TEST(Startup, AFullNotificationSocketHoldsNeitherTheStartNorTheEnd)

@@ -56,6 +56,9 @@ TEST(CommandLine, OptionsBesideWait)
     EXPECT_STREQ(r.options.listen[1].text, "127.0.0.1");
     EXPECT_EQ(r.options.listen[1].address.bytes[4], 127);
     EXPECT_EQ(r.ignored, "");
+    const reading scoped = read_arguments("--listen fe80::1%lo");
+    ASSERT_TRUE(scoped.read) << scoped.error;
+    EXPECT_STREQ(scoped.options.listen[0].text, "fe80::1%lo");
     const reading stray = read_arguments("--udp-reply-port fresh -l 127.0.0.2 xWAITx --quiet 7");
     EXPECT_TRUE(stray.options.wait_for_ports) << "WAIT anywhere, as ever";
     EXPECT_EQ(stray.ignored, "-l 127.0.0.2 7");
@@ -73,6 +76,9 @@ TEST(CommandLine, RefusalsNameTheArgument)
         {"--udp-reply-port=both", "--udp-reply-port=both: "},
         {"WAIT --lisen ::1", "--lisen: no such option"},
         {"--listen ::1 --listen 0:0::1", "--listen 0:0::1: given twice"},
+        {"--listen fe80::1", "--listen fe80::1: a link-local address needs its interface"},
+        {"--listen fe80::1%no-such-link", "--listen fe80::1%no-such-link: not an IPv6 address literal with an interface"},
+        {"--listen fe80::1%lo --listen fe80::1%1", "--listen fe80::1%1: given twice"},
         {"--per-source-replies=-1", "--per-source-replies=-1: "},
         {"--per-source-replies=5x", "--per-source-replies=5x: "},
         {"--per-source-sessions=65536", "--per-source-sessions=65536: "},

@@ -107,7 +107,8 @@ constexpr const char* usage_options =
     "  WAIT                  wait 5 seconds first, until an ending instance has\n"
     "                        released the ports\n"
     "  --listen ADDRESS      serve on this IPv4 or IPv6 address only; repeat the\n"
-    "                        option for more (default: every address of the host)\n"
+    "                        option for more (default: every address of the host);\n"
+    "                        a link-local one with its interface: fe80::1%eth0\n"
     "  --udp-reply-port=fresh|service\n"
     "                        fresh (default): every UDP reply of echo, chargen,\n"
     "                        daytime and time leaves from a new port;\n"
@@ -193,14 +194,14 @@ int main(int argc, char** argv)
     block_counter_signal(&blocked);
     pthread_sigmask(SIG_BLOCK, &blocked, nullptr);
 
-    message_box("Velmora Version 1.0\nCopyright (C) Velmora developers\nStarting Service Threads", shell_caption);
-    register_service_entry entry = nullptr;
     // The record of this run: main never returns once the listeners run (it
     // ends the process with _exit), so its stack holds the record for them.
     velmora_run run{};
-    if (!start_services(joined_arguments(argc, argv).c_str(), {clock_sleep_ms, show_sockets_error, report_start, console_write_error},
-                        &run, &entry))
-        return -1;
+    const startup_host host = {clock_sleep_ms, show_sockets_error, report_start, console_write_error};
+    if (!read_start_options(joined_arguments(argc, argv).c_str(), host, &run)) return -1;
+    message_box("Velmora Version 1.0\nCopyright (C) Velmora developers\nStarting Service Threads", shell_caption);
+    register_service_entry entry = nullptr;
+    if (!start_services(host, &run, &entry)) return -1;
     // Under a service manager that waits for readiness, a Velmora that
     // serves nothing ends, so that the manager shows the failure.
     if (!announce_readiness(&run)) {

@@ -74,14 +74,16 @@ int run_message_loop()
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR arguments, int)
 {
     program_instance = instance;
-    HWND startup_dialog = CreateDialogParamA(instance, "INITDLG", nullptr, startup_dialog_proc, 0);
-    if (startup_dialog == nullptr) note_failed_call("CreateDialogParamA(INITDLG)");
-    register_service_entry entry = nullptr;
     // The record of this run. Static, not on WinMain's stack: the listener
     // threads go on reading it while the run-time ends the process after
     // WinMain has returned.
     static velmora_run run{};
-    if (!start_services(arguments, {pause_with_dialog, show_sockets_error, nullptr, nullptr}, &run, &entry)) return -1;
+    const startup_host host = {pause_with_dialog, show_sockets_error, nullptr, nullptr};
+    if (!read_start_options(arguments, host, &run)) return -1;
+    HWND startup_dialog = CreateDialogParamA(instance, "INITDLG", nullptr, startup_dialog_proc, 0);
+    if (startup_dialog == nullptr) note_failed_call("CreateDialogParamA(INITDLG)");
+    register_service_entry entry = nullptr;
+    if (!start_services(host, &run, &entry)) return -1;
     // The dialog keeps a choice of its own, which Apply replaces once saved.
     ServiceSelection choice = run.selection;
 
