@@ -16,15 +16,12 @@ net_address address(const char* text, std::uint16_t port = 40000)
     return a;
 }
 
-struct table_deleter {
-    void operator()(source_limits* limits) const { delete limits; }
-};
-using table = std::unique_ptr<source_limits, table_deleter>;
-
-table make(int replies, int sessions)
+// A table as a run holds it: made once and kept for good (its lock is never
+// destroyed), so each test keeps its own in a static.
+source_limits* make(int replies, int sessions)
 {
     bool failed = false;
-    table made(source_limits_make(replies, sessions, &failed));
+    source_limits* made = source_limits_make(replies, sessions, &failed);
     EXPECT_FALSE(failed);
     return made;
 }
@@ -59,48 +56,48 @@ TEST(SourceLimits, ASourceIsAnIpv4AddressOrAnIpv6SlashSixtyFourAndLoopbackIsNone
 
 TEST(SourceLimits, RepliesHaveABurstThenTheRatePerService)
 {
-    const table limits = make(50, 0);
+    static source_limits* const limits = make(50, 0);
     ASSERT_NE(limits, nullptr);
     const net_address peer = address("10.9.0.2");
     const std::uint32_t t = 0xFFFFFFF0u; // the tick count wraps meanwhile
-    for (int i = 0; i < reply_burst(50); ++i) EXPECT_EQ(source_reply_allowed(limits.get(), &peer, 4, t), source_verdict::allowed);
-    EXPECT_EQ(source_reply_allowed(limits.get(), &peer, 4, t), source_verdict::refused_first);
-    EXPECT_EQ(source_reply_allowed(limits.get(), &peer, 4, t + 10), source_verdict::refused);
-    EXPECT_EQ(source_reply_allowed(limits.get(), &peer, 4, t + 20), source_verdict::allowed) << "one per 20 ms";
-    EXPECT_EQ(source_reply_allowed(limits.get(), &peer, 0, t + 20), source_verdict::allowed) << "another service";
+    for (int i = 0; i < reply_burst(50); ++i) EXPECT_EQ(source_reply_allowed(limits, &peer, 4, t), source_verdict::allowed);
+    EXPECT_EQ(source_reply_allowed(limits, &peer, 4, t), source_verdict::refused_first);
+    EXPECT_EQ(source_reply_allowed(limits, &peer, 4, t + 10), source_verdict::refused);
+    EXPECT_EQ(source_reply_allowed(limits, &peer, 4, t + 20), source_verdict::allowed) << "one per 20 ms";
+    EXPECT_EQ(source_reply_allowed(limits, &peer, 0, t + 20), source_verdict::allowed) << "another service";
     int in_a_second = 0;
     for (std::uint32_t ms = 21; ms <= 1020; ++ms)
-        in_a_second += source_reply_allowed(limits.get(), &peer, 4, t + ms) == source_verdict::allowed;
+        in_a_second += source_reply_allowed(limits, &peer, 4, t + ms) == source_verdict::allowed;
     EXPECT_EQ(in_a_second, 50);
     const net_address local = address("127.0.0.1");
-    for (int i = 0; i < 1000; ++i) ASSERT_EQ(source_reply_allowed(limits.get(), &local, 4, t), source_verdict::allowed);
-    EXPECT_EQ(source_session_begin(limits.get(), &peer, t), source_verdict::allowed) << "sessions not limited";
+    for (int i = 0; i < 1000; ++i) ASSERT_EQ(source_reply_allowed(limits, &local, 4, t), source_verdict::allowed);
+    EXPECT_EQ(source_session_begin(limits, &peer, t), source_verdict::allowed) << "sessions not limited";
 }
 
 TEST(SourceLimits, SessionsAreCappedAndASourceWithSessionsKeepsItsPlace)
 {
-    const table limits = make(0, 2);
+    static source_limits* const limits = make(0, 2);
     ASSERT_NE(limits, nullptr);
     const net_address peer = address("10.9.0.2");
-    EXPECT_EQ(source_session_begin(limits.get(), &peer, 1), source_verdict::allowed);
-    EXPECT_EQ(source_session_begin(limits.get(), &peer, 2), source_verdict::allowed);
-    EXPECT_EQ(source_session_begin(limits.get(), &peer, 3), source_verdict::refused_first);
-    EXPECT_EQ(source_session_begin(limits.get(), &peer, 4), source_verdict::refused);
-    source_session_end(limits.get(), &peer);
-    EXPECT_EQ(source_session_begin(limits.get(), &peer, 5), source_verdict::allowed);
+    EXPECT_EQ(source_session_begin(limits, &peer, 1), source_verdict::allowed);
+    EXPECT_EQ(source_session_begin(limits, &peer, 2), source_verdict::allowed);
+    EXPECT_EQ(source_session_begin(limits, &peer, 3), source_verdict::refused_first);
+    EXPECT_EQ(source_session_begin(limits, &peer, 4), source_verdict::refused);
+    source_session_end(limits, &peer);
+    EXPECT_EQ(source_session_begin(limits, &peer, 5), source_verdict::allowed);
     // Every other place taken by a source with a session open: one more
     // source finds none, until a session ends.
     for (int i = 1; i < source_table_size; ++i) {
         net_address other = net_ipv4_address(0x0B000000u + static_cast<std::uint32_t>(i), 1);
-        ASSERT_EQ(source_session_begin(limits.get(), &other, 10), source_verdict::allowed) << i;
+        ASSERT_EQ(source_session_begin(limits, &other, 10), source_verdict::allowed) << i;
     }
     const net_address late = address("10.9.0.9");
-    EXPECT_EQ(source_session_begin(limits.get(), &late, 11), source_verdict::full_first);
-    EXPECT_EQ(source_session_begin(limits.get(), &late, 12), source_verdict::refused);
+    EXPECT_EQ(source_session_begin(limits, &late, 11), source_verdict::full_first);
+    EXPECT_EQ(source_session_begin(limits, &late, 12), source_verdict::refused);
     const net_address first_other = net_ipv4_address(0x0B000001u, 1);
-    source_session_end(limits.get(), &first_other);
-    EXPECT_EQ(source_session_begin(limits.get(), &late, 13), source_verdict::allowed);
-    EXPECT_EQ(source_session_begin(limits.get(), &peer, 14), source_verdict::refused) << "kept its count";
+    source_session_end(limits, &first_other);
+    EXPECT_EQ(source_session_begin(limits, &late, 13), source_verdict::allowed);
+    EXPECT_EQ(source_session_begin(limits, &peer, 14), source_verdict::refused) << "kept its count";
 }
 
 TEST(ClientLog, PeersAndSourcesAreNamedAsOperatorsWriteThem)
