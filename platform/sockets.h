@@ -90,6 +90,19 @@ net_socket net_accept(net_socket s);
 net_socket net_accept_queued(net_socket s);
 int net_connect(net_socket s, const net_address* to);
 
+// The address of a connected socket's peer; false when the system cannot
+// tell (the connection is gone already).
+bool net_peer_address(net_socket s, net_address* peer);
+
+// The stream bytes that the calling thread receives and sends through
+// net_recv, the net_send calls and a relay are added to `tally` from now
+// on; nullptr stops the counting. A session's thread counts its own bytes so.
+struct net_tally {
+    std::uint64_t received;
+    std::uint64_t sent;
+};
+void net_tally_on_this_thread(net_tally* tally);
+
 // send and recv, flags 0. A send never raises a signal.
 int net_send(net_socket s, const void* data, int length);
 int net_recv(net_socket s, void* buffer, int length);
