@@ -45,18 +45,22 @@ bool offer_cut_to_two_sends(const echo_stream& echo)
 // Large portions stay while the client's sends are large. A pipelining
 // client of small sends can fill the stack portion too, with the sends it
 // has in flight when the session starts: a window of large portions that
-// saw a receive of half the stack portion or less and none beyond two
-// stack portions takes the session back to two sends at a time, while
-// echo still cuts its offers for this client. (A send beyond the system's
-// segment size arrives in two receives, the second with the few bytes that
-// were left: those windows saw large receives too.)
+// saw a receive of half the stack portion or less and none beyond the
+// stack portion takes the session back to two sends at a time, while echo
+// still cuts its offers for this client. A client of 16 KiB sends whose
+// send buffer is full has some of them arrive in parts, a few KiB and the
+// rest: its windows still see whole sends beyond the stack portion, and
+// keep it on large portions (a bound of two stack portions took such a
+// client back to cut offers, copied, for the rest of its session). (A send
+// beyond the system's segment size arrives in two receives, the second
+// with the few bytes that were left: those windows saw large receives too.)
 void note_receive(echo_stream* echo, int received)
 {
     if (echo->least_in_window == 0 || received < echo->least_in_window) echo->least_in_window = received;
     if (received > echo->most_in_window) echo->most_in_window = received;
     if (echo->client_send != 0 && ++echo->receives_in_window < echo_window) return;
     echo->client_send = echo->least_in_window;
-    if (echo->large && offer_cut_to_two_sends(*echo) && echo->most_in_window <= 2 * stream_portion)
+    if (echo->large && offer_cut_to_two_sends(*echo) && echo->most_in_window <= stream_portion)
         echo->large = false;
     echo->least_in_window = 0;
     echo->most_in_window = 0;

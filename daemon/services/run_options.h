@@ -39,4 +39,9 @@ struct run_options {
     int listen_count;
     bool listen_chosen;
     udp_reply_port udp_reply;
+    // --per-source-replies=N and --per-source-sessions=N (0: off), and
+    // --log-clients: see source_limits.h and client_log.h.
+    int replies_per_source;
+    int sessions_per_source;
+    bool log_clients;
 };

@@ -27,3 +27,7 @@ inline constexpr int service_file_not_plain = -1;
 
 inline constexpr int service_count = 8;
 extern const service_row service_table[service_count];
+
+// The row's place in the table, by which the run's counters and the
+// per-source budgets name the service.
+inline int service_index(const service_row& row) { return static_cast<int>(&row - service_table); }

@@ -4,6 +4,8 @@
 #include <cstring>
 #include <string>
 
+#include "source_limits.h"
+
 namespace {
 
 // "WAIT" anywhere in the arguments, case-sensitive, asks for the pause that
@@ -39,6 +41,17 @@ bool option_value(const std::string& argument, const char* name, const char** at
     return true;
 }
 
+// A whole number from 0 to `most`, digits only.
+bool read_count(const std::string& text, int most, int* out)
+{
+    if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos) return false;
+    int value = 0;
+    for (char digit : text) value = value * 10 + (digit - '0');
+    if (value > most) return false;
+    *out = value;
+    return true;
+}
+
 bool fail(char* error, std::size_t error_size, const char* format, const std::string& argument)
 {
     std::snprintf(error, error_size, format, argument.c_str());
@@ -54,6 +67,8 @@ bool read_command_line(const char* arguments, run_options* options, std::string*
     ignored->clear();
     options->wait_for_ports = command_line_waits(arguments);
     options->udp_reply = udp_reply_port::fresh;
+    options->replies_per_source = default_replies_per_second;
+    options->sessions_per_source = default_sessions_per_source;
     const char* at = arguments == nullptr ? "" : arguments;
     for (std::string argument = next_argument(&at); !argument.empty(); argument = next_argument(&at)) {
         std::string value;
@@ -86,6 +101,14 @@ bool read_command_line(const char* arguments, run_options* options, std::string*
             if (value == "fresh") options->udp_reply = udp_reply_port::fresh;
             else if (value == "service") options->udp_reply = udp_reply_port::service;
             else return fail(error, error_size, "--udp-reply-port=%s: the choices are fresh and service", value);
+        } else if (option_value(argument, "--per-source-replies", &at, &value, &given)) {
+            if (!read_count(value, most_replies_per_source, &options->replies_per_source))
+                return fail(error, error_size, "--per-source-replies=%s: a number of replies a second, 0 for none", value);
+        } else if (option_value(argument, "--per-source-sessions", &at, &value, &given)) {
+            if (!read_count(value, most_sessions_per_source, &options->sessions_per_source))
+                return fail(error, error_size, "--per-source-sessions=%s: a number of sessions, 0 for none", value);
+        } else if (argument == "--log-clients") {
+            options->log_clients = true;
         } else if (argument == "--quiet") {
             options->quiet = true;
         } else if (argument.compare(0, 2, "--") == 0) {

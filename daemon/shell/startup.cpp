@@ -20,7 +20,7 @@ void start_listener(velmora_run* run, const service_row& row, const listen_addre
 {
     listener_reports* reports = run->reports.lock != nullptr && run->reports.told != nullptr ? &run->reports : nullptr;
     listener_job* job = &run->jobs[run->job_count++];
-    *job = {&row, &run->options, local, reports, udp, listener_outcome::pending, 0};
+    *job = {&row, &run->options, local, reports, udp, listener_outcome::pending, 0, &run->state};
     int error = 0;
     // The job is written before the thread starts, which publishes it.
     if (thread_start(udp ? run_udp_listener : run_tcp_listener, job, thread_default_stack, &error)) return;
@@ -138,6 +138,13 @@ bool start_services(const startup_host& host, velmora_run* run, register_service
         const bool ipv6 = net_ipv6_available();
         listen_everywhere(&run->options, ipv6);
         if (!ipv6 && host.note != nullptr) host.note("Velmora: this system has no IPv6: serving IPv4 only\n");
+    }
+    bool no_table = false;
+    run->state.limits = source_limits_make(run->options.replies_per_source, run->options.sessions_per_source, &no_table);
+    run->state.log_clients = run->options.log_clients;
+    if (no_table) {
+        message_box("No memory for the table of per-source limits", shell_caption);
+        return false;
     }
     const char* settings_path = settings_file_path();
     shown_text_store(settings_path);

@@ -3,6 +3,7 @@
 
 #include "listener.h"
 #include "run_options.h"
+#include "run_state.h"
 #include "service_table.h"
 #include "settings_file.h"
 
@@ -15,4 +16,5 @@ struct velmora_run {
     listener_job jobs[2 * service_count * listen_address_limit];
     int job_count; // the jobs started (or tried) for the selected services
     listener_reports reports; // lock and signal: nullptr where the system cannot make them
+    run_state state;          // the per-source limits and the counters
 };

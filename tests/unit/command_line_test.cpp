@@ -1,5 +1,5 @@
 // Velmora's command line: "WAIT" anywhere, the listen addresses, the UDP
-// reply mode and --quiet, and a refusal that names what is wrong.
+// reply mode, --quiet, the per-source limits and --log-clients, and a refusal that names what is wrong.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -34,6 +34,14 @@ TEST(CommandLine, OptionsBesideWait)
     EXPECT_FALSE(none.options.listen_chosen);
     EXPECT_EQ(none.options.udp_reply, udp_reply_port::fresh);
     EXPECT_FALSE(none.options.quiet);
+    EXPECT_EQ(none.options.replies_per_source, 50);
+    EXPECT_EQ(none.options.sessions_per_source, 64);
+    EXPECT_FALSE(none.options.log_clients);
+    const reading limits = read_arguments("--per-source-replies=0 --per-source-sessions 1000 --log-clients");
+    ASSERT_TRUE(limits.read) << limits.error;
+    EXPECT_EQ(limits.options.replies_per_source, 0);
+    EXPECT_EQ(limits.options.sessions_per_source, 1000);
+    EXPECT_TRUE(limits.options.log_clients);
 
     const reading r = read_arguments("WAIT --listen ::1 --udp-reply-port=service --quiet --listen=127.0.0.1");
     ASSERT_TRUE(r.read) << r.error;
@@ -71,6 +79,9 @@ TEST(CommandLine, RefusalsNameTheArgument)
         {"--listen fe80::1", "--listen fe80::1: a link-local address needs its interface"},
         {"--listen fe80::1%no-such-link", "--listen fe80::1%no-such-link: not an IPv6 address literal with an interface"},
         {"--listen fe80::1%lo --listen fe80::1%1", "--listen fe80::1%1: given twice"},
+        {"--per-source-replies=-1", "--per-source-replies=-1: "},
+        {"--per-source-replies=5x", "--per-source-replies=5x: "},
+        {"--per-source-sessions=65536", "--per-source-sessions=65536: "},
     };
     for (const auto& w : wrong) {
         const reading r = read_arguments(w.arguments);

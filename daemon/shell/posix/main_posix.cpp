@@ -12,6 +12,7 @@
 
 #include "clock.h"
 #include "console.h"
+#include "counter_signal.h"
 #include "message_box.h"
 #include "output_lines.h"
 #include "readiness.h"
@@ -97,9 +98,11 @@ void show_sockets_error(int code)
 
 constexpr const char* usage_head =
     "Usage: velmora [WAIT] [--listen ADDRESS]... [--udp-reply-port=fresh|service] [--quiet]\n"
+    "               [--per-source-replies=N] [--per-source-sessions=N] [--log-clients]\n"
     "Serves the services that the settings file VELMORA.CFG beside the program\n"
     "selects, until SIGINT or SIGTERM (each with its port):\n";
 constexpr const char* usage_options =
+    "SIGUSR1 writes each running service's counters to standard output.\n"
     "\n"
     "  WAIT                  wait 5 seconds first, until an ending instance has\n"
     "                        released the ports\n"
@@ -113,6 +116,16 @@ constexpr const char* usage_options =
     "                        that connect their socket (nc -u, rdate -u), and only\n"
     "                        to source ports from 1024 on\n"
     "  --quiet               no line on standard output for each connection\n"
+    "  --per-source-replies=N\n"
+    "                        at most N UDP replies a second per service to one\n"
+    "                        source outside loopback (an IPv4 address or an IPv6\n"
+    "                        /64), with a burst of N/5; 0: no limit (default 50)\n"
+    "  --per-source-sessions=N\n"
+    "                        at most N TCP sessions open at once from one source\n"
+    "                        outside loopback, across services; 0: no limit\n"
+    "                        (default 64)\n"
+    "  --log-clients         a line on standard output for each TCP session as it\n"
+    "                        ends: service, client, bytes in and out, duration\n"
     "  --help                print this text and exit\n"
     "  --version             print the version and exit\n";
 
@@ -177,7 +190,9 @@ int main(int argc, char** argv)
     sigemptyset(&ending);
     sigaddset(&ending, SIGINT);
     sigaddset(&ending, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &ending, nullptr);
+    sigset_t blocked = ending;
+    block_counter_signal(&blocked);
+    pthread_sigmask(SIG_BLOCK, &blocked, nullptr);
 
     // The record of this run: main never returns once the listeners run (it
     // ends the process with _exit), so its stack holds the record for them.
@@ -193,6 +208,8 @@ int main(int argc, char** argv)
         output_lines_drain(1000);
         _exit(1);
     }
+
+    start_counter_watch(&run);
 
     // The dialog keeps a choice of its own, which Apply replaces once saved.
     ServiceSelection choice = run.selection;

@@ -90,10 +90,10 @@ INT_PTR CALLBACK control_dialog_window_proc(HWND window, UINT message, WPARAM wp
     // last argument) and is kept in the window itself.
     if (message == WM_INITDIALOG) {
         SetLastError(0);
-        if (SetWindowLongA(window, DWL_USER, static_cast<LONG>(lparam)) == 0 && GetLastError() != 0)
-            note_failed_call("SetWindowLongA(DWL_USER)");
+        if (SetWindowLongPtrA(window, DWLP_USER, lparam) == 0 && GetLastError() != 0)
+            note_failed_call("SetWindowLongPtrA(DWLP_USER)");
     }
-    auto* choice = reinterpret_cast<ServiceSelection*>(GetWindowLongA(window, DWL_USER));
+    auto* choice = reinterpret_cast<ServiceSelection*>(GetWindowLongPtrA(window, DWLP_USER));
     // Messages before WM_INITDIALOG (WM_SETFONT) are none of the dialog's
     // business.
     if (choice == nullptr) return FALSE;

@@ -98,8 +98,11 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR arguments, int)
         // services run on, but the user is told.
         char text[128];
         message_box(resource_text(IDS_NO_DIALOG, text, sizeof text), shell_caption);
-    } else if (!thread_start(taskbar_icon_thread, nullptr, thread_default_stack)) {
-        note_failed_call("_beginthread(taskbar_icon_thread)");
+    } else {
+        if (!thread_start(taskbar_icon_thread, nullptr, thread_default_stack))
+            note_failed_call("_beginthread(taskbar_icon_thread)");
+        if (!thread_start(counters_tip_thread, &run, thread_default_stack))
+            note_failed_call("_beginthread(counters_tip_thread)");
     }
 
     run_message_loop();

@@ -27,6 +27,9 @@ BOOL add_taskbar_icon(HWND window, UINT callback_message, UINT id, HICON icon, c
 BOOL delete_taskbar_icon(HWND window, UINT id);
 // Puts the icon up, retrying every 100 ms until the shell takes it.
 void taskbar_icon_thread(void*);
+// Every few seconds puts the run's counters (a velmora_run) into the icon's
+// tip, where the mouse shows them.
+void counters_tip_thread(void* run);
 
 // Starts a new instance of the running executable with "WAIT"; false when
 // it cannot be started.
