@@ -46,7 +46,8 @@ void append_file_reason(char* text, std::size_t size, const char* service, int e
     }
     char words[128];
     file_error_words(error, words, sizeof words);
-    append(text, size, "cannot open the %s file%s%s, Error Nr: %d", service, words[0] != '\0' ? ": " : "", words, error);
+    const char* colon = words[0] != '\0' ? ": " : "";
+    append(text, size, "cannot open the %s file%s%s, Error Nr: %d", service, colon, words, error);
 }
 
 // What stopped one listener, in the report's words.

@@ -109,8 +109,12 @@ bool read_start_options(const char* arguments, const startup_host& host, velmora
         message_box(error, shell_caption);
         return false;
     }
-    if (!ignored.empty() && host.note != nullptr)
-        host.note(("Velmora: ignored " + ignored + ": only WAIT and the options that begin with -- are read\n").c_str());
+    if (!ignored.empty() && host.note != nullptr) {
+        std::string line = "Velmora: ignored ";
+        line += ignored;
+        line += ": only WAIT and the options that begin with -- are read\n";
+        host.note(line.c_str());
+    }
     return true;
 }
 
