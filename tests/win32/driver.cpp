@@ -19,6 +19,8 @@
 //                             GetModuleHandleW and LoadLibraryW; prints "ok"
 //   replace-9x FROM TO        the Windows 95/98 file replace; prints "0" or
 //                             "failed ERROR"
+//   hold-desktop MS           stays on the desktop for MS, creating nothing,
+//                             so that the session outlives each program
 #include <windows.h>
 #include <shellapi.h>
 
@@ -233,6 +235,15 @@ int replace_9x(const char* from, const char* to)
     return 1;
 }
 
+// Wine closes a desktop once its last program has left it, and its shell
+// (explorer.exe) with it; the next program has to start both again.
+int hold_desktop(DWORD timeout_ms)
+{
+    if (GetDesktopWindow() == nullptr) return 1;
+    Sleep(timeout_ms);
+    return 0;
+}
+
 DWORD milliseconds(const char* text) { return static_cast<DWORD>(std::strtoul(text, nullptr, 10)); }
 
 } // namespace
@@ -264,5 +275,6 @@ int main(int argc, char** argv)
     if (command == "reg-delete") return reg_value(true);
     if (command == "w-slots") return w_slots();
     if (command == "replace-9x" && argc == 4) return replace_9x(argv[2], argv[3]);
+    if (command == "hold-desktop" && argc == 3) return hold_desktop(milliseconds(argv[2]));
     return 2;
 }

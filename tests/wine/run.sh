@@ -109,6 +109,15 @@ mkdir -p "$WINEPREFIX"
 wineserver -p
 wine wineboot.exe -i >"$WORK/wineboot.log" 2>&1
 wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>>"$WORK/wine.err"
+# The X11 driver reads Managed as a process starts: the shell that wineboot
+# left running would go on waiting two seconds to hide its tray window, and
+# each program ending with a taskbar icon with it. A new session takes the
+# value everywhere.
+if [ "$bits" = 64 ]; then
+    wineserver -k
+    wineserver -w
+    wineserver -p
+fi
 # Windows 95, 98 and ME never run 64-bit programs: the 64-bit run takes
 # Wine's default version, and its checks_win95.sh the NT family's paths.
 if [ "$bits" = 64 ]; then
@@ -127,6 +136,12 @@ VESK=$(find "$BUILD_DIR" -name _CPack_Packages -prune -o -name VESK.EXE -print -
 [ -n "$FENNIP" ] && cp "$FENNIP" "$PROGRAMS/"
 [ -n "$VESK" ] && cp "$VESK" "$PROGRAMS/"
 [ -f "$BUILD_DIR/VELMORACTL.EXE" ] && cp "$BUILD_DIR/VELMORACTL.EXE" "$PROGRAMS/"
+# Each program that ends alone would close the desktop and its shell,
+# which the next program then waits for; one quiet program holds both for
+# the whole run (the run's bound is below the hold's).
+if [ "$bits" = 64 ]; then
+    wine "$PROGRAMS/WINDRIVER.EXE" hold-desktop 600000 >/dev/null 2>>"$WORK/wine.err" &
+fi
 # A quote file in DOS line ends, as the service expects it.
 printf 'Quote one.\r\n%%\r\nQuote two,\r\nsecond line.\r\n%%\r\nA third quote, with "marks".\r\n%%\r\n' \
     >"$PROGRAMS/VESK.TXT"
