@@ -22,5 +22,5 @@ if kernel_runs_i386; then
   if ! dpkg --print-foreign-architectures | grep -qx i386; then dpkg --add-architecture i386; fi
   apt_install wine32
 else
-  echo "install-deps.sh: 32-bit Wine left out: this kernel does not execute i386 programs ($i386_probe_said)"
+  echo "install-deps.sh: 32-bit Wine left out: $i386_probe_said"
 fi

@@ -63,8 +63,11 @@ BOOL CALLBACK match_window(HWND window, LPARAM context)
     if (GetClassNameA(window, kind, sizeof kind) == 0 || std::strcmp(kind, "#32770") != 0) return TRUE;
     if (GetDlgItem(window, s->required_child) == nullptr) return TRUE;
     // Velmora's own dialogs have unnamed statics too (id -1, as a message
-    // box's text); their frame 107 tells them apart.
-    if (s->required_child == message_text_id && GetDlgItem(window, frame_id) != nullptr) return TRUE;
+    // box's text); their frame 107 tells them apart once made. While one is
+    // being made, its statics exist before the frame, and it is hidden: a
+    // box counts only once it is shown, which is also when its text is set.
+    const bool own_or_hidden = GetDlgItem(window, frame_id) != nullptr || !IsWindowVisible(window);
+    if (s->required_child == message_text_id && own_or_hidden) return TRUE;
     if (s->found == nullptr) s->found = window;
     ++s->count;
     return TRUE;

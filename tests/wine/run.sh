@@ -56,12 +56,12 @@ elif [ -n "$BUILD64" ]; then
     BUILD_DIR=$BUILD64
     bits=64
     if [ -n "$BUILD32" ]; then
-        echo "Wine suite on the 64-bit build under 64-bit Wine: this kernel does not execute i386 programs, which 32-bit Wine needs ($i386_probe_said)"
+        echo "Wine suite on the 64-bit build under 64-bit Wine: 32-bit Wine needs i386 programs to run, and $i386_probe_said"
     else
         echo "Wine suite on the 64-bit build under 64-bit Wine"
     fi
 else
-    echo "FAIL: 32-bit Wine cannot run on this kernel ($i386_probe_said), and no 64-bit build was given"
+    echo "FAIL: 32-bit Wine needs i386 programs to run, and $i386_probe_said; no 64-bit build was given"
     echo "0 passed, 1 failed"
     exit 1
 fi
