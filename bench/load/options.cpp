@@ -22,8 +22,8 @@ void options_usage()
                  "         [--connections N] [--outstanding N] [--count N] [--payload N] [--pid PID]\n"
                  "         [--block BYTES] [--in-flight BYTES] [--stream BYTES] [--echoed 0|1]\n"
                  "         [-- COMMAND...]\n"
-                 "measures: tcp-echo daytime-rate udp-echo dns chargen chargen-stalled stream-in burst idle\n"
-                 "          first-port wait-port\n"
+                 "measures: tcp-echo daytime-rate udp-echo dns chargen chargen-stalled echo-stalled\n"
+                 "          stream-in burst idle first-port wait-port\n"
                  "hosts: 127.0.0.0/8 and ::1 only\n");
 }
 
