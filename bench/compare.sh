@@ -102,7 +102,7 @@ measures_of() {
   echo_grid=""
   for cell in $cells; do echo_grid="$echo_grid tcp-echo-$cell"; done
   case $1 in
-    velmora) all="first-port $echo_grid daytime-rate udp-echo chargen chargen-stalled echo-stalled dns $dnsperf discard-in telnet-in burst burst-3000 burst-10000 idle idle-streamed idle-streamed-discard" ;;
+    velmora) all="first-port $echo_grid daytime-rate udp-echo chargen chargen-stalled echo-stalled dns $dnsperf discard-in telnet-in burst burst-3000 burst-10000 idle idle-streamed idle-streamed-discard source-flood source-hold udp-echo-source-on udp-echo-source-off" ;;
     mini) all="$echo_grid udp-echo" ;;
     mini-one-socket|velmora-service) all="udp-echo" ;;
     dnsmasq) all="dns $dnsperf" ;;

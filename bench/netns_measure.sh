@@ -21,6 +21,10 @@ WORK=$(mktemp -d "$WORK_ROOT/run.XXXXXX")
 . "$BENCH_DIR/servers.sh"
 
 ip link set lo up
+# Two sources outside loopback for the per-source measures, as a network's
+# hosts reach the server.
+ip addr add 10.9.0.2/32 dev lo 2>/dev/null
+ip addr add 10.9.0.3/32 dev lo 2>/dev/null
 sysctl -q -w net.ipv4.ip_local_port_range="10000 65000" net.ipv4.tcp_tw_reuse=1 >/dev/null 2>&1 || true
 # Open files for 10,000 connections on each side: raise the limit where the
 # hard limit allows, else take the hard limit.
@@ -45,6 +49,12 @@ run_load() {
   setsid taskset -c "$LOAD_CPU" "$load" "$@" | sed "s/^RESULT /RESULT server=$server /"
 }
 
+# UDP echo from a source outside loopback, with its limit on but far from
+# reached, and with the limits off: what the bookkeeping costs.
+case $measure in
+  udp-echo-source-on) export VELMORA_EXTRA="--per-source-replies=1000000" ;;
+  udp-echo-source-off) export VELMORA_EXTRA="--per-source-replies=0 --per-source-sessions=0" ;;
+esac
 prepare_server "$server" || exit 2
 
 if [ "$measure" = first-port ]; then
@@ -56,7 +66,7 @@ fi
 case $measure in
   dns|dnsperf) ready_port=53 ;;
   daytime-rate) ready_port=13 ;;
-  chargen|chargen-stalled) ready_port=19 ;;
+  chargen|chargen-stalled|source-flood) ready_port=19 ;;
   discard-in|idle-streamed-discard) ready_port=9 ;;
   telnet-in) ready_port=23 ;;
   *) ready_port=7 ;;
@@ -116,6 +126,14 @@ case $measure in
   chargen-stalled) run_load chargen-stalled --port 19 --count "$STALLED_COUNT" --seconds 30 ;;
   echo-stalled) run_load echo-stalled --port 7 --count "$STALLED_COUNT" --seconds 30 ;;
   dns) run_load dns --port 53 --outstanding 16 --seconds "$seconds" --pid "$SERVER_PID" ;;
+  # 5,000 one-byte datagrams to chargen from one source in 1 s, with the
+  # default limits; and 400 connections held by one source while another
+  # asks for the daytime.
+  source-flood) run_load udp-flood --port 19 --count 5000 --payload 1 --seconds 1 --source 10.9.0.2 --pid "$SERVER_PID" ;;
+  source-hold) run_load source-hold --port 7 --connections 400 --source 10.9.0.2 --second-source 10.9.0.3 ;;
+  udp-echo-source-on|udp-echo-source-off)
+    run_load udp-echo --host "$udp" --port 7 --outstanding 16 --payload 64 --seconds "$seconds" --source 10.9.0.2 --pid "$SERVER_PID" |
+      sed "s/measure=udp-echo/measure=$measure/" ;;
   dnsperf)
     printf 'bench.velmora.test A\nwww.velmora.test A\nmail.velmora.test MX\n' >"$WORK/queries"
     before=$(cpu_times)

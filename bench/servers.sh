@@ -8,7 +8,8 @@ peer_libraries() {
   echo "$PEERS/root/usr/lib/x86_64-linux-gnu:$PEERS/root/lib/x86_64-linux-gnu"
 }
 
-# Velmora with every service on, DNS included, beside a copy of its quote file.
+# Velmora with every service on, DNS included, beside a copy of its quote
+# file; VELMORA_EXTRA adds options (the per-source measures' limits).
 prepare_velmora() {
   mkdir -p "$WORK/velmora"
   cp "${VELMORA_BIN:-$BUILD/daemon/velmora}" "$WORK/velmora/velmora"
@@ -17,7 +18,7 @@ prepare_velmora() {
   # chargen, telnet, time and DNS on; run as service and autostart off.
   printf '\000\001\000\000\001\000\000\000\001\000\000\000\001\000\000\000\001\000\000\000\001\000\000\000\001\000\000\000\001\000\000\000\001\000\000\000\000\000\000\000\000\000\000\000' \
     >"$WORK/velmora/VELMORA.CFG"
-  SERVER_COMMAND="$WORK/velmora/velmora"
+  SERVER_COMMAND="$WORK/velmora/velmora${VELMORA_EXTRA:+ $VELMORA_EXTRA}"
 }
 
 # The same Velmora answering UDP from its service ports (--udp-reply-port=service).

@@ -25,18 +25,10 @@ int checked(int result) { return result < 0 ? note_failure() : result; }
 
 } // namespace
 
-int file_open_read(const char* path) { return _open(path, _O_RDONLY | _O_BINARY); }
-
 int file_open_existing(const char* path, bool writable)
 {
     _doserrno = 0;
     return checked(_open(path, (writable ? _O_RDWR : _O_RDONLY) | _O_BINARY));
-}
-
-int file_create_new(const char* path)
-{
-    _doserrno = 0;
-    return checked(_open(path, _O_RDWR | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE));
 }
 
 int file_read(int fd, void* buffer, std::size_t size)
@@ -118,33 +110,96 @@ int file_replace_by_renames(const char* from, const char* to)
     return 0;
 }
 
-int file_remove(const char* path)
+namespace {
+
+std::string path_in(const file_place& place, const char* suffix) { return place.folder_path + place.name + suffix; }
+
+} // namespace
+
+// Windows 95 knows no links and no descriptors of folders: the place is the
+// folder's path, and every name is where it leads.
+bool file_place_of(const char* path, file_place* place)
 {
-    _doserrno = 0;
-    return _unlink(path) == 0 ? 0 : note_failure();
+    const std::string whole = path;
+    const std::size_t separator = whole.find_last_of("\\/");
+    place->folder_path = separator == std::string::npos ? "" : whole.substr(0, separator + 1);
+    place->name = separator == std::string::npos ? whole : whole.substr(separator + 1);
+    place->checked = false;
+    return true;
 }
 
-bool file_resolve_target(const char* path, file_target* target)
+void file_place_close(file_place*) {}
+
+bool file_follow_links(file_place* place, bool* followed)
 {
-    // Windows 95 knows no links: every path is where it leads.
-    std::string folder = path;
-    const std::size_t separator = folder.find_last_of("\\/");
-    folder = separator == std::string::npos ? "." : folder.substr(0, separator);
-    *target = {path, folder, folder, false};
+    *followed = false;
+    const int fd = _open(path_in(*place, "").c_str(), _O_RDONLY | _O_BINARY);
+    place->checked = fd >= 0;
+    if (fd >= 0) _close(fd);
     return true;
+}
+
+bool file_same_folder(const file_place& place, const file_place& other)
+{
+    return place.folder_path == other.folder_path;
+}
+
+bool file_folder_is(const file_place&, const char*) { return false; }
+
+bool file_is_checked(const file_place& place, int) { return place.checked; }
+
+int file_open_in(const file_place& place, const char* suffix, bool writable)
+{
+    return file_open_existing(path_in(place, suffix).c_str(), writable);
+}
+
+int file_create_in(const file_place& place, const char* suffix)
+{
+    _doserrno = 0;
+    return checked(_open(path_in(place, suffix).c_str(), _O_RDWR | _O_CREAT | _O_EXCL | _O_BINARY,
+                         _S_IREAD | _S_IWRITE));
+}
+
+int file_replace_in(const file_place& place, const char* from_suffix)
+{
+    return file_replace(path_in(place, from_suffix).c_str(), path_in(place, "").c_str());
+}
+
+int file_remove_in(const file_place& place, const char* suffix)
+{
+    _doserrno = 0;
+    return _unlink(path_in(place, suffix).c_str()) == 0 ? 0 : note_failure();
 }
 
 int file_last_error() { return last_error; }
 
+void file_error_words(int, char* out, std::size_t size)
+{
+    if (size > 0) out[0] = '\0';
+}
+
 bool file_error_is_missing(int error) { return error == ERROR_FILE_NOT_FOUND; }
 
-int file_lock_take(const char* path, bool create, unsigned timeout_ms)
+int file_lock_in(const file_place& place, const char* suffix, unsigned timeout_ms)
 {
+    const std::string path = path_in(place, suffix);
     _doserrno = 0;
-    int fd = _open(path, _O_RDWR | _O_BINARY | (create ? _O_CREAT : 0), _S_IREAD | _S_IWRITE);
-    // LockFile needs no write access: a file that may only be read locks too.
-    if (fd < 0) fd = _open(path, _O_RDONLY | _O_BINARY);
-    if (fd < 0) return note_failure();
+    int fd = _open(path.c_str(), _O_RDWR | _O_BINARY | _O_CREAT, _S_IREAD | _S_IWRITE);
+    // LockFile needs no write access: a file that may only be read locks
+    // too. Where it is missing and cannot be made, that reason stays.
+    if (fd < 0) {
+        note_failure();
+        const int reason = last_error;
+        _doserrno = 0;
+        fd = _open(path.c_str(), _O_RDONLY | _O_BINARY);
+        if (fd < 0 && note_failure() < 0 && file_error_is_missing(last_error)) last_error = reason;
+    }
+    if (fd < 0) return -1;
+    if (!file_is_regular(fd)) {
+        _close(fd);
+        last_error = file_error_link;
+        return -1;
+    }
     const HANDLE file = reinterpret_cast<HANDLE>(_get_osfhandle(fd));
     constexpr unsigned step_ms = 5;
     for (unsigned waited = 0;; waited += step_ms) {
@@ -153,7 +208,7 @@ int file_lock_take(const char* path, bool create, unsigned timeout_ms)
         if (waited >= timeout_ms) break;
         Sleep(step_ms);
     }
-    last_error = static_cast<int>(GetLastError());
+    last_error = GetLastError() == ERROR_LOCK_VIOLATION ? file_error_busy : static_cast<int>(GetLastError());
     _close(fd);
     return -1;
 }

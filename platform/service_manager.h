@@ -7,6 +7,6 @@
 bool service_manager_present();
 
 // Sends `state` (lines such as "READY=1\nSTATUS=...") to the service
-// manager in one datagram. False when no manager listens or the datagram
-// cannot be sent.
+// manager in one datagram, never waiting. False when no manager listens or
+// the datagram cannot be sent at once; it is then dropped.
 bool service_manager_notify(const char* state);

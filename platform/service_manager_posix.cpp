@@ -41,7 +41,11 @@ bool service_manager_notify(const char* state)
     const int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     if (fd < 0) return false;
     const std::size_t count = std::strlen(state);
-    const ssize_t sent = ::sendto(fd, state, count, MSG_NOSIGNAL, reinterpret_cast<const sockaddr*>(&address), size);
+    // A manager whose queue is full (or a socket that nobody reads) would
+    // hold the main thread in sendto, where the ending signals wait their
+    // turn: the message is dropped instead.
+    const ssize_t sent =
+        ::sendto(fd, state, count, MSG_NOSIGNAL | MSG_DONTWAIT, reinterpret_cast<const sockaddr*>(&address), size);
     ::close(fd);
     return sent == static_cast<ssize_t>(count);
 }

@@ -63,8 +63,13 @@ bool net_address_is_ipv6(const net_address* address);
 // Any local address of one family (0.0.0.0 or ::), port 0.
 net_address net_any_address(bool ipv6);
 // Reads an address literal, port 0: IPv4 dotted quad, or IPv6 where the
-// platform offers it. false when `text` is none of these.
+// platform offers it, with its scope after a '%' where it has one, as the
+// name or number of an interface of this host ("fe80::1%eth0"). false when
+// `text` is none of these.
 bool net_parse_address(const char* text, net_address* out);
+// An IPv6 link-local address without its scope: no socket can be bound to
+// it, for the host cannot tell which link it is on.
+bool net_address_lacks_scope(const net_address* address);
 int net_close(net_socket s);
 
 // Binds to any local address (0.0.0.0) and the given port; 0 or -1.
@@ -84,6 +89,19 @@ net_socket net_accept(net_socket s);
 // as net_accept's does.
 net_socket net_accept_queued(net_socket s);
 int net_connect(net_socket s, const net_address* to);
+
+// The address of a connected socket's peer; false when the system cannot
+// tell (the connection is gone already).
+bool net_peer_address(net_socket s, net_address* peer);
+
+// The stream bytes that the calling thread receives and sends through
+// net_recv, the net_send calls and a relay are added to `tally` from now
+// on; nullptr stops the counting. A session's thread counts its own bytes so.
+struct net_tally {
+    std::uint64_t received;
+    std::uint64_t sent;
+};
+void net_tally_on_this_thread(net_tally* tally);
 
 // send and recv, flags 0. A send never raises a signal.
 int net_send(net_socket s, const void* data, int length);
@@ -155,6 +173,13 @@ std::uint16_t net_local_port(net_socket s);
 // Resolves a host name to the first IPv4 address it names, with the port.
 // 0 on success, -1 on failure (net_last_error tells why).
 int net_resolve_ipv4(const char* host, std::uint16_t port, net_address* out);
+
+// Why this thread's last net_resolve_ipv4 failed, in the resolver's own words
+// with the call and the host, and where a POSIX system names localhost, such
+// as "getaddrinfo(localhost): Name or service not known; is localhost in
+// /etc/hosts?". Empty where the system has no words for it (Winsock 1.1,
+// whose number says it all).
+const char* net_resolve_failure_words();
 
 // Builds the address of an IPv4 host given as four octets, with a port.
 net_address net_ipv4_address(std::uint32_t host_order_address, std::uint16_t port);

@@ -4,7 +4,10 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <cstdint>
+#include <cstdlib>
 #include <fcntl.h>
+#include <net/if.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -19,6 +22,8 @@ namespace {
 // The Winsock number of the calling thread's last failure, set at this one
 // boundary so that nothing in between can overwrite errno.
 thread_local int last_error = 0;
+// The resolver's words for this thread's last failed lookup.
+thread_local char resolve_failure_words[256] = "";
 
 int fail(int error)
 {
@@ -117,9 +122,33 @@ bool net_parse_address(const char* text, net_address* out)
     }
     sockaddr_in6 sin6{};
     sin6.sin6_family = AF_INET6;
-    if (::inet_pton(AF_INET6, text, &sin6.sin6_addr) != 1) return false;
+    const char* percent = std::strchr(text, '%');
+    char literal[INET6_ADDRSTRLEN];
+    const std::size_t length = percent != nullptr ? static_cast<std::size_t>(percent - text) : std::strlen(text);
+    if (length >= sizeof literal) return false;
+    std::memcpy(literal, text, length);
+    literal[length] = '\0';
+    if (::inet_pton(AF_INET6, literal, &sin6.sin6_addr) != 1) return false;
+    if (percent != nullptr) {
+        const char* scope = percent + 1;
+        char* end = nullptr;
+        const unsigned long number = std::strtoul(scope, &end, 10);
+        if (*scope >= '0' && *scope <= '9' && *end == '\0' && number <= UINT32_MAX)
+            sin6.sin6_scope_id = static_cast<std::uint32_t>(number);
+        else
+            sin6.sin6_scope_id = ::if_nametoindex(scope);
+        if (sin6.sin6_scope_id == 0) return false;
+    }
     *out = net_address_from(sin6);
     return true;
+}
+
+bool net_address_lacks_scope(const net_address* address)
+{
+    if (!net_address_is_ipv6(address)) return false;
+    sockaddr_in6 sin6{};
+    std::memcpy(&sin6, address->bytes, sizeof sin6);
+    return IN6_IS_ADDR_LINKLOCAL(&sin6.sin6_addr) && sin6.sin6_scope_id == 0;
 }
 
 int net_close(net_socket s)
@@ -209,6 +238,14 @@ int net_connect(net_socket s, const net_address* to)
 
 namespace {
 
+thread_local net_tally* thread_tally = nullptr;
+
+int tallied(int count, std::uint64_t net_tally::*side)
+{
+    if (count > 0 && thread_tally != nullptr) thread_tally->*side += static_cast<std::uint64_t>(count);
+    return count;
+}
+
 int send_with_flags(net_socket s, const void* data, int length, int flags)
 {
     ssize_t n;
@@ -220,15 +257,31 @@ int send_with_flags(net_socket s, const void* data, int length, int flags)
 
 } // namespace
 
-int net_send(net_socket s, const void* data, int length) { return send_with_flags(s, data, length, 0); }
+int net_send(net_socket s, const void* data, int length)
+{
+    return tallied(send_with_flags(s, data, length, 0), &net_tally::sent);
+}
 
-int net_send_more(net_socket s, const void* data, int length) { return send_with_flags(s, data, length, MSG_MORE); }
+int net_send_more(net_socket s, const void* data, int length)
+{
+    return tallied(send_with_flags(s, data, length, MSG_MORE), &net_tally::sent);
+}
+
+void net_tally_on_this_thread(net_tally* tally) { thread_tally = tally; }
+
+bool net_peer_address(net_socket s, net_address* peer)
+{
+    socklen_t length = sizeof peer->bytes;
+    if (::getpeername(static_cast<int>(s), reinterpret_cast<sockaddr*>(peer->bytes), &length) != 0) return false;
+    peer->length = static_cast<int>(length);
+    return true;
+}
 
 int net_send_last(net_socket s, const void* data, int length)
 {
     // Held back by MSG_MORE, the piece is still queued when the shutdown
     // adds the end of the stream to it, and both go out at once.
-    const int sent = send_with_flags(s, data, length, MSG_MORE);
+    const int sent = tallied(send_with_flags(s, data, length, MSG_MORE), &net_tally::sent);
     ::shutdown(static_cast<int>(s), SHUT_WR);
     return sent;
 }
@@ -252,7 +305,7 @@ int net_recv(net_socket s, void* buffer, int length)
     do {
         n = ::recv(static_cast<int>(s), buffer, static_cast<size_t>(length), 0);
     } while (n < 0 && errno == EINTR);
-    return n < 0 ? fail(errno) : static_cast<int>(n);
+    return n < 0 ? fail(errno) : tallied(static_cast<int>(n), &net_tally::received);
 }
 
 namespace {
@@ -316,7 +369,13 @@ int net_resolve_ipv4(const char* host, std::uint16_t port, net_address* out)
     addrinfo* list = nullptr;
     const int result = ::getaddrinfo(host, nullptr, &hints, &list);
     if (result != 0 || list == nullptr) {
-        last_error = result == EAI_SYSTEM ? net_error_from_errno(errno) : net_error_host_not_found;
+        const int error = errno;
+        last_error = result == EAI_SYSTEM ? net_error_from_errno(error) : net_error_host_not_found;
+        const char* words = result == 0            ? "no address"
+                            : result == EAI_SYSTEM ? std::strerror(error)
+                                                   : ::gai_strerror(result);
+        std::snprintf(resolve_failure_words, sizeof resolve_failure_words, "getaddrinfo(%s): %s; is %s in /etc/hosts?",
+                      host, words, host);
         return -1;
     }
     sockaddr_in sin{};
@@ -326,6 +385,8 @@ int net_resolve_ipv4(const char* host, std::uint16_t port, net_address* out)
     *out = net_address_from(sin);
     return 0;
 }
+
+const char* net_resolve_failure_words() { return resolve_failure_words; }
 
 net_address net_ipv4_address(std::uint32_t host_order_address, std::uint16_t port)
 {
@@ -360,7 +421,7 @@ int stream_relay_receive(net_socket s, stream_relay* relay, int most)
     do {
         n = ::splice(static_cast<int>(s), nullptr, relay->ends[1], nullptr, static_cast<size_t>(most), 0);
     } while (n < 0 && errno == EINTR);
-    return n < 0 ? fail(errno) : static_cast<int>(n);
+    return n < 0 ? fail(errno) : tallied(static_cast<int>(n), &net_tally::received);
 }
 
 int stream_relay_send(net_socket s, stream_relay* relay, int count)
@@ -373,7 +434,7 @@ int stream_relay_send(net_socket s, stream_relay* relay, int count)
         if (n <= 0) return fail(n < 0 ? errno : EPIPE);
         left -= static_cast<int>(n);
     }
-    return count;
+    return tallied(count, &net_tally::sent);
 }
 
 void stream_relay_close(stream_relay* relay)

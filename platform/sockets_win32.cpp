@@ -36,6 +36,8 @@ bool net_ipv6_available() { return false; }
 
 bool net_address_is_ipv6(const net_address*) { return false; }
 
+bool net_address_lacks_scope(const net_address*) { return false; }
+
 net_address net_any_address(bool) { return net_ipv4_address(INADDR_ANY, 0); }
 
 bool net_parse_address(const char* text, net_address* out)
@@ -109,9 +111,31 @@ int net_connect(net_socket s, const net_address* to)
     return result_of(connect(to_socket(s), reinterpret_cast<const sockaddr*>(to->bytes), to->length));
 }
 
+namespace {
+
+thread_local net_tally* thread_tally = nullptr;
+
+int tallied(int count, std::uint64_t net_tally::*side)
+{
+    if (count > 0 && thread_tally != nullptr) thread_tally->*side += static_cast<std::uint64_t>(count);
+    return count;
+}
+
+} // namespace
+
+void net_tally_on_this_thread(net_tally* tally) { thread_tally = tally; }
+
+bool net_peer_address(net_socket s, net_address* peer)
+{
+    int length = sizeof peer->bytes;
+    if (getpeername(to_socket(s), reinterpret_cast<sockaddr*>(peer->bytes), &length) != 0) return false;
+    peer->length = length;
+    return true;
+}
+
 int net_send(net_socket s, const void* data, int length)
 {
-    return result_of(send(to_socket(s), static_cast<const char*>(data), length, 0));
+    return tallied(result_of(send(to_socket(s), static_cast<const char*>(data), length, 0)), &net_tally::sent);
 }
 
 int net_send_more(net_socket s, const void* data, int length) { return net_send(s, data, length); }
@@ -133,7 +157,7 @@ int net_limit_receive_wait(net_socket, unsigned) { return -1; }
 
 int net_recv(net_socket s, void* buffer, int length)
 {
-    return result_of(recv(to_socket(s), static_cast<char*>(buffer), length, 0));
+    return tallied(result_of(recv(to_socket(s), static_cast<char*>(buffer), length, 0)), &net_tally::received);
 }
 
 int net_recv_from(net_socket s, void* buffer, int length, net_address* from)
@@ -171,6 +195,8 @@ int net_resolve_ipv4(const char* host, std::uint16_t port, net_address* out)
     *out = net_address_from(sin);
     return 0;
 }
+
+const char* net_resolve_failure_words() { return ""; }
 
 net_address net_ipv4_address(std::uint32_t host_order_address, std::uint16_t port)
 {

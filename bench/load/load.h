@@ -32,6 +32,11 @@ struct options {
     // and whether the server echoes them (1) or only takes them (0).
     long stream = 0;
     int echoed = 1;
+    // Sources outside loopback that the sockets are bound to (10.0.0.0/8
+    // only, added to lo inside the measure's namespace): the first for
+    // every socket, the second for the source-hold measure's other client.
+    std::string source;
+    std::string second_source;
     std::vector<std::string> command;
 };
 
@@ -51,6 +56,9 @@ int connect_started(const target& t);
 int connect_waited(const target& t, double timeout);
 // A non-blocking datagram socket of the target's family.
 int datagram_socket(const target& t);
+// Binds the sockets made from now on to `address` (empty: the system's
+// choice); false for an address outside 10.0.0.0/8.
+bool bind_sources_to(const std::string& address);
 // Adds `fd` to the epoll set or changes its events (op EPOLL_CTL_ADD or
 // EPOLL_CTL_MOD), with `owner` as the event's data.
 void epoll_watch(int ep, int op, int fd, std::uint32_t events, void* owner);
@@ -92,3 +100,5 @@ int measure_burst(const options& o, const target& t);
 int measure_idle(const options& o, const target& t);
 int measure_first_port(const options& o, const target& t);
 int measure_wait_port(const options& o, const target& t);
+int measure_udp_flood(const options& o, const target& t);
+int measure_source_hold(const options& o, const target& t);

@@ -17,6 +17,10 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "velmora_load: %s\n", why.c_str());
         return 2;
     }
+    if (!bind_sources_to(o.source)) {
+        std::fprintf(stderr, "velmora_load: --source %s: only 10.0.0.0/8 is allowed\n", o.source.c_str());
+        return 2;
+    }
     raise_open_files(4096);
     report_watch(o.pid);
     static const std::map<std::string, int (*)(const options&, const target&)> measures = {
@@ -25,6 +29,7 @@ int main(int argc, char** argv)
         {"chargen-stalled", measure_chargen_stalled}, {"echo-stalled", measure_echo_stalled},
         {"stream-in", measure_stream_in},
         {"idle", measure_idle},         {"first-port", measure_first_port}, {"wait-port", measure_wait_port},
+        {"udp-flood", measure_udp_flood}, {"source-hold", measure_source_hold},
     };
     const auto found = measures.find(o.measure);
     if (found == measures.end()) {

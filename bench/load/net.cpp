@@ -1,3 +1,4 @@
+#include <arpa/inet.h>
 #include <cerrno>
 #include <ctime>
 #include <fcntl.h>
@@ -8,6 +9,8 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <arpa/inet.h>
+
 #include "load.h"
 
 double now_seconds()
@@ -17,10 +20,38 @@ double now_seconds()
     return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
 }
 
+namespace {
+
+sockaddr_in bound_source{};
+
+// Binds `fd` to the chosen source, if any; false when the bind fails.
+bool bind_source(int fd)
+{
+    if (bound_source.sin_family == 0) return true;
+    return ::bind(fd, reinterpret_cast<const sockaddr*>(&bound_source), sizeof bound_source) == 0;
+}
+
+} // namespace
+
+bool bind_sources_to(const std::string& address)
+{
+    bound_source = {};
+    if (address.empty()) return true;
+    in_addr a{};
+    if (::inet_pton(AF_INET, address.c_str(), &a) != 1 || (ntohl(a.s_addr) >> 24) != 10) return false;
+    bound_source.sin_family = AF_INET;
+    bound_source.sin_addr = a;
+    return true;
+}
+
 int connect_started(const target& t)
 {
     const int fd = ::socket(t.family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (fd < 0) return -1;
+    if (!bind_source(fd)) {
+        ::close(fd);
+        return -1;
+    }
     if (::connect(fd, reinterpret_cast<const sockaddr*>(&t.address), t.length) != 0 && errno != EINPROGRESS) {
         const int error = errno;
         ::close(fd);
@@ -44,7 +75,12 @@ int connect_waited(const target& t, double timeout)
 
 int datagram_socket(const target& t)
 {
-    return ::socket(t.family, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    const int fd = ::socket(t.family, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd >= 0 && !bind_source(fd)) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
 }
 
 int pending_error(int fd)

@@ -21,10 +21,11 @@ void options_usage()
                  "usage: velmora_load MEASURE [--host H] [--port P] [--seconds S] [--max-ops N]\n"
                  "         [--connections N] [--outstanding N] [--count N] [--payload N] [--pid PID]\n"
                  "         [--block BYTES] [--in-flight BYTES] [--stream BYTES] [--echoed 0|1]\n"
+                 "         [--source A] [--second-source A]\n"
                  "         [-- COMMAND...]\n"
                  "measures: tcp-echo daytime-rate udp-echo dns chargen chargen-stalled echo-stalled\n"
-                 "          stream-in burst idle first-port wait-port\n"
-                 "hosts: 127.0.0.0/8 and ::1 only\n");
+                 "          stream-in burst idle first-port wait-port udp-flood source-hold\n"
+                 "hosts: 127.0.0.0/8 and ::1 only; sources: 10.0.0.0/8 only\n");
 }
 
 bool options_parse(int argc, char** argv, options* out, std::string* why)
@@ -47,6 +48,10 @@ bool options_parse(int argc, char** argv, options* out, std::string* why)
         const char* value = argv[++i];
         if (name == "--host") {
             out->host = value;
+            continue;
+        }
+        if (name == "--source" || name == "--second-source") {
+            (name == "--source" ? out->source : out->second_source) = value;
             continue;
         }
         double v = 0;

@@ -28,6 +28,7 @@ int main()
     net_address destination{};
     if (net_resolve_ipv4("localhost", chargen_port, &destination) != 0) {
         std::printf("Socket Error Nr: %d\ngethostbyname(localhost) failed", net_last_error());
+        client_resolve_failure_words();
         return EXIT_FAILURE;
     }
 

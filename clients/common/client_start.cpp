@@ -18,3 +18,9 @@ net_socket client_socket(net_socket s)
     if (s == net_invalid_socket) std::printf("Error\nsocket() failed");
     return s;
 }
+
+void client_resolve_failure_words()
+{
+    const char* words = net_resolve_failure_words();
+    if (words[0] != '\0') std::printf("\n%s", words);
+}

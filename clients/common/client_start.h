@@ -13,3 +13,7 @@ bool client_start(const char* caption);
 // Passes `s` on, or prints "Error\nsocket() failed" and gives
 // net_invalid_socket when it could not be created.
 net_socket client_socket(net_socket s);
+
+// After a failed lookup of a host: the system's words for it on a line of
+// their own, where it has any.
+void client_resolve_failure_words();

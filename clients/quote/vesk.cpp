@@ -24,6 +24,7 @@ int main()
     net_address server{};
     if (net_resolve_ipv4("localhost", quote_port, &server) != 0) {
         std::printf("VESK - gethostbyname(localhost) failed\nSocket Error Nr: %d", net_last_error());
+        client_resolve_failure_words();
         return EXIT_FAILURE;
     }
 

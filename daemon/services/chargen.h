@@ -4,8 +4,8 @@
 #include <cstddef>
 #include <cstdint>
 
-// Chargen: the ring of 94 printable characters (no backslash, the space
-// last), TCP lines of 72 characters and CR LF, and the UDP reply.
+// The ring of 94 printable characters (no backslash, the space last),
+// TCP lines of 72 characters and CR LF, and the UDP reply.
 inline constexpr int chargen_ring_size = 94;
 inline constexpr int chargen_line_size = 74;
 inline constexpr int chargen_udp_buffer = 512;

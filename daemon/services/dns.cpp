@@ -2,7 +2,6 @@
 
 #include <cstring>
 
-#include "clock.h"
 #include "service_handlers.h"
 
 // TCP port 53 does not speak DNS: it echoes.
@@ -18,9 +17,9 @@ void dns_udp_reply(const datagram& d)
     // from the same sender twice in a second are a reflector's, not a
     // client's: either would keep two responders answering each other.
     if (dns_is_response(d.bytes, d.count)) return;
-    if (d.recent != nullptr && !recent_datagrams_admit(d.recent, d.sender, d.bytes, d.count, clock_tick_count())) return;
+    if (d.count < dns_header_size || !reply_may_leave(d, true)) return;
     const int length = dns_build_answer(d.bytes, d.count);
-    if (length > 0) net_send_to(d.listener, d.bytes, length, d.sender);
+    net_send_to(d.listener, d.bytes, length, d.sender);
 }
 
 bool dns_query_source_port(std::uint16_t source_port)

@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
-// DNS probe: turns the query of `count` bytes in `buffer` (room for
+// Turns the query of `count` bytes in `buffer` (room for
 // count + 17) into the answer; returns the answer's length, or 0 for a
 // datagram without a full header. A query (QR clear) whose question can be
 // walked and that holds bytes behind it is answered with its header and

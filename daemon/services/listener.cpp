@@ -6,7 +6,9 @@
 #include "clock.h"
 #include "message_box.h"
 #include "output_lines.h"
+#include "service_handlers.h"
 #include "service_table.h"
+#include "session_frame.h"
 #include "shown_text.h"
 #include "stream_session.h"
 
@@ -75,17 +77,22 @@ struct unstarted_sessions {
     unsigned long closed = 0; // since the last session that started
 };
 
-void start_session(const service_row& row, const run_options& options, net_socket connection,
-                   unstarted_sessions* unstarted)
+void start_session(const listener_job& job, net_socket connection, unstarted_sessions* unstarted)
 {
-    if (!options.quiet) output_line("Executing server thread for %d\n", static_cast<int>(connection));
+    const service_row& row = *job.service;
+    if (!job.options->quiet) output_line("Executing server thread for %d\n", static_cast<int>(connection));
     if (row.box_before_session) {
         char text[shown_text_size];
         shown_text_copy(text, sizeof text);
         message_box(text, "TCP");
     }
     int error = 0;
-    if (row.start_session(row.tcp_session, thread_argument(connection), &error)) {
+    const session_admission admission = start_framed_session(row, job.state, connection, &error);
+    if (admission == session_admission::refused) {
+        net_close(connection);
+        return;
+    }
+    if (admission == session_admission::started) {
         if (unstarted->closed > 1)
             output_line("(%lu more connections closed: no server thread started)", unstarted->closed - 1);
         unstarted->closed = 0;
@@ -127,8 +134,9 @@ void run_tcp_listener(void* raw)
 {
     auto* job = static_cast<listener_job*>(raw);
     const service_row& row = *job->service;
-    if (row.before_listening != nullptr && !row.before_listening()) {
-        listener_tell(job, listener_outcome::no_file, 0);
+    const int file_error = row.before_listening != nullptr ? row.before_listening() : 0;
+    if (file_error != 0) {
+        listener_tell(job, listener_outcome::no_file, file_error);
         return;
     }
     const net_socket listener = open_listener_socket(job, true);
@@ -174,7 +182,7 @@ void run_tcp_listener(void* raw)
         net_socket more;
         while (count < taken_at_most && (more = net_accept_queued(listener)) != net_invalid_socket)
             taken[(first + count++) % accept_ahead] = more;
-        start_session(row, *job->options, taken[first], &unstarted);
+        start_session(*job, taken[first], &unstarted);
         first = (first + 1) % accept_ahead;
         --count;
     }
@@ -193,7 +201,7 @@ bool session_on_listener(thread_entry session, void* argument, int*)
 
 bool dispatch_receive(datagram_handler handler, net_socket listener, int received, int error,
                       const net_address* sender, unsigned char* buffer, int* failures_in_a_row,
-                      recent_datagrams* recent, bool reply_from_listener)
+                      recent_datagrams* recent, bool reply_from_listener, run_state* state, int service)
 {
     // A count beyond what was offered cannot be a whole datagram in the
     // buffer: it is handled as a cut one, so no handler reads past the buffer.
@@ -203,7 +211,8 @@ bool dispatch_receive(datagram_handler handler, net_socket listener, int receive
         return count_failure(failures_in_a_row) > 1;
     }
     *failures_in_a_row = 0;
-    handler({listener, sender, buffer, over_long ? udp_receive_offer : received, over_long, recent, reply_from_listener});
+    handler({listener, sender, buffer, over_long ? udp_receive_offer : received, over_long, recent, reply_from_listener,
+             state, service});
     return false;
 }
 
@@ -219,13 +228,21 @@ void run_udp_listener(void* raw)
     net_address sender{};
     sender.length = sizeof sender.bytes;
     int failures_in_a_row = 0;
-    recent_datagrams recent;
-    recent_datagrams_clear(&recent);
+    // Only a service that answers from this socket needs the table of recent
+    // answers. Without memory for it, no answer leaves before there is: it
+    // is what stops a reflector.
+    const bool answers_from_here = reply_from_listener || row.udp_reply == dns_udp_reply;
+    std::unique_ptr<recent_datagrams> recent = answers_from_here ? recent_datagrams_make() : nullptr;
+    if (answers_from_here && recent == nullptr) output_line("%s: no memory for the table of recent answers", row.name);
+    while (answers_from_here && recent == nullptr) {
+        clock_sleep_ms(resource_pause_ms);
+        recent = recent_datagrams_make();
+    }
     for (;;) {
         const int received = net_recv_from(listener, buffer, udp_receive_offer, &sender);
         const int error = received < 0 ? net_last_error() : 0;
-        if (dispatch_receive(row.udp_reply, listener, received, error, &sender, buffer, &failures_in_a_row, &recent,
-                             reply_from_listener)) {
+        if (dispatch_receive(row.udp_reply, listener, received, error, &sender, buffer, &failures_in_a_row,
+                             recent.get(), reply_from_listener, job->state, service_index(row))) {
             clock_sleep_ms(failure_pause_ms);
         }
     }

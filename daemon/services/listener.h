@@ -5,6 +5,7 @@
 
 #include "recent_datagrams.h"
 #include "run_options.h"
+#include "run_state.h"
 #include "sockets.h"
 #include "threads.h"
 
@@ -22,7 +23,9 @@ inline constexpr int udp_buffer_size = 272;
 // service that answers from its own port; `recent`, the listener's memory
 // of the datagrams answered lately, is for such a service too (nullptr where
 // there is none); `reply_from_listener` says that this run's replies of echo,
-// chargen, daytime and time leave from the listener too.
+// chargen, daytime and time leave from the listener too. `state` holds the
+// run's limits and counters (nullptr: none), `service` is the index of the
+// service in the service table.
 struct datagram {
     net_socket listener;
     const net_address* sender;
@@ -31,6 +34,8 @@ struct datagram {
     bool over_long;
     recent_datagrams* recent;
     bool reply_from_listener;
+    run_state* state;
+    int service;
 };
 using datagram_handler = void (*)(const datagram& d);
 
@@ -59,7 +64,7 @@ enum class listener_outcome {
     port_denied,   // bind: no permission for the port
     bind_failed,   // bind: another failure
     listen_failed, // listen failed
-    no_file,       // the service's file (the quote file) cannot be read
+    no_file,       // the service's file (the quote file) cannot be read: see before_listening
 };
 
 // Where the listeners of a run tell their outcomes: a job's outcome is
@@ -81,6 +86,7 @@ struct listener_job {
     bool udp;
     listener_outcome outcome; // under reports->lock
     int error;                // with a failure: the sockets or system error number
+    run_state* state;         // the run's limits and counters; nullptr: none
 };
 
 // Tells the outcome of the job's listener, once.
@@ -98,7 +104,8 @@ void run_udp_listener(void* job);
 // listener should pause before the next receive, because failures persist.
 bool dispatch_receive(datagram_handler handler, net_socket listener, int received, int error,
                       const net_address* sender, unsigned char* buffer, int* failures_in_a_row,
-                      recent_datagrams* recent = nullptr, bool reply_from_listener = false);
+                      recent_datagrams* recent = nullptr, bool reply_from_listener = false,
+                      run_state* state = nullptr, int service = 0);
 
 // A session thread's argument is its accepted socket.
 inline net_socket session_socket(void* argument) { return static_cast<net_socket>(thread_argument_value(argument)); }

@@ -1,5 +1,6 @@
 #include "quote.h"
 
+#include <cstdio>
 #include <cstring>
 
 #include "clock.h"
@@ -9,20 +10,28 @@
 #include "program_files.h"
 #include "random_generator.h"
 #include "service_handlers.h"
+#include "service_table.h"
 
 namespace {
 
 // Written once by the listener before its port opens; sessions only read.
 quote_table quotes;
 
-// Loads VESK.TXT from beside the executable; false when it cannot be opened.
-bool read_quote_file()
+// Loads VESK.TXT from beside the executable. Returns 0, or why it cannot
+// be read: the file error number, or service_file_not_plain. Only a plain
+// file is read: a pipe would hold the listener until a writer comes, and a
+// device such as /dev/zero would never end.
+int read_quote_file()
 {
     char path[shown_text_size];
     path_beside_program("VESK.TXT", path, sizeof path);
     shown_text_store(path);
-    const int fd = file_open_read(path);
-    if (fd < 0) return false;
+    const int fd = file_open_existing(path, false);
+    if (fd < 0) return file_last_error();
+    if (!file_is_regular(fd)) {
+        file_close(fd);
+        return service_file_not_plain;
+    }
     quote_begin(&quotes);
     // Read in blocks, fed byte by byte: the same bytes as one read per byte.
     unsigned char block[4096];
@@ -32,19 +41,30 @@ bool read_quote_file()
         for (int i = 0; i < got && taking; ++i) taking = quote_feed(&quotes, block[i]);
     }
     file_close(fd);
-    return true;
+    return 0;
 }
 
 } // namespace
 
-bool quote_load_file()
+int quote_load_file()
 {
     // A quote listener per listen address: the first one reads the file,
     // the others wait for it and share its outcome.
-    static const bool loaded = read_quote_file();
-    if (loaded) return true;
-    message_box("Quote of the day File >VESK.TXT< not found !", "VESK Error", box_icon::exclamation);
-    return false;
+    static const int error = read_quote_file();
+    if (error == 0) return 0;
+    if (error == service_file_not_plain || file_error_is_missing(error)) {
+        message_box("Quote of the day File >VESK.TXT< not found !", "VESK Error", box_icon::exclamation);
+        return error;
+    }
+    // A file that is there but cannot be opened now (no descriptor left, no
+    // permission) is not reported missing.
+    char words[128];
+    file_error_words(error, words, sizeof words);
+    char text[sizeof words + 96];
+    std::snprintf(text, sizeof text, "Quote of the day File >VESK.TXT< cannot be opened%s%s\nError Nr: %d",
+                  words[0] != '\0' ? ": " : "", words, error);
+    message_box(text, "VESK Error", box_icon::exclamation);
+    return error;
 }
 
 void quote_tcp_session(void* connection)

@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
-// Quote of the day: 300 slots of 512 bytes and a NUL.
+// 300 slots of 512 bytes and a NUL.
 inline constexpr int quote_slots = 300;
 inline constexpr int quote_slot_size = 513;
 inline constexpr int quote_separator_limit = 299;

@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
-// The ISO C example generator: one seed per thread.
+// The ISO C example generator, on the calling thread's seed.
 void random_seed(std::uint32_t seed);
 int random_next(); // 0 to 32767
 // The same generator on an explicit seed, for callers that keep their own.

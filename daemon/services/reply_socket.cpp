@@ -1,6 +1,9 @@
 #include "service_handlers.h"
 
+#include "client_log.h"
 #include "clock.h"
+#include "output_lines.h"
+#include "service_table.h"
 
 namespace {
 
@@ -19,6 +22,7 @@ void send_from_fresh_socket(const net_address* to, const void* data, int length)
 void send_udp_reply(const datagram& d, const void* data, int length)
 {
     if (!d.reply_from_listener) {
+        if (!reply_may_leave(d, false)) return;
         send_from_fresh_socket(d.sender, data, length);
         return;
     }
@@ -27,6 +31,32 @@ void send_udp_reply(const datagram& d, const void* data, int length)
     // a second once only, so that a reflector that sends back what it gets
     // has one answer a second.
     if (net_address_port(d.sender) < first_unprivileged_port) return;
-    if (d.recent != nullptr && !recent_datagrams_admit(d.recent, d.sender, d.bytes, d.count, clock_tick_count())) return;
+    if (!reply_may_leave(d, true)) return;
     net_send_to(d.listener, data, length, d.sender);
+}
+
+bool reply_may_leave(const datagram& d, bool from_listener)
+{
+    const std::uint32_t now = clock_tick_count();
+    service_counters* counters = d.state != nullptr ? &d.state->counters[d.service] : nullptr;
+    if (from_listener && d.recent != nullptr && !recent_datagrams_admit(d.recent, d.sender, d.bytes, d.count, now)) {
+        if (counters != nullptr) count_one(&counters->refused_as_reflection);
+        return false;
+    }
+    if (counters == nullptr) return true;
+    const source_verdict verdict = source_reply_allowed(d.state->limits, d.sender, d.service, now);
+    if (verdict == source_verdict::allowed) {
+        count_one(&counters->datagrams_answered);
+        return true;
+    }
+    count_one(&counters->refused_by_limit);
+    if (verdict != source_verdict::refused) {
+        char line[160];
+        format_limit_met(line, sizeof line,
+                         verdict == source_verdict::full_first ? source_limit_kind::table_full
+                                                               : source_limit_kind::replies,
+                         service_table[d.service].name, d.sender, d.state->limits->replies_per_second);
+        output_line("%s", line);
+    }
+    return false;
 }

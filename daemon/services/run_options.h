@@ -18,7 +18,8 @@ enum class udp_reply_port {
 struct listen_address {
     net_address address;
     // As given on the command line, for the texts that name it.
-    char text[48];
+    // Room for an IPv6 literal, '%' and an interface name.
+    char text[64];
     // An IPv6 address that takes IPv4 peers too (IPV6_V6ONLY off).
     bool both_families;
 };
@@ -38,4 +39,9 @@ struct run_options {
     int listen_count;
     bool listen_chosen;
     udp_reply_port udp_reply;
+    // --per-source-replies=N and --per-source-sessions=N (0: off), and
+    // --log-clients: see source_limits.h and client_log.h.
+    int replies_per_source;
+    int sessions_per_source;
+    bool log_clients;
 };

@@ -10,7 +10,7 @@ void discard_tcp_session(void* connection);
 void discard_udp_reply(const datagram& d);
 void daytime_tcp_session(void* connection);
 void daytime_udp_reply(const datagram& d);
-bool quote_load_file();
+int quote_load_file();
 void quote_tcp_session(void* connection);
 void chargen_tcp_session(void* connection);
 void chargen_udp_reply(const datagram& d);
@@ -28,3 +28,10 @@ void dns_udp_reply(const datagram& d);
 // port of 1024 or above (below lie the services of other hosts), and not
 // to a repeat of the same bytes from the same sender within a second.
 void send_udp_reply(const datagram& d, const void* data, int length);
+
+// Whether the reply to `d` may leave: not when it answers a reflector (for
+// a reply from the listener's port: the same bytes from the same sender
+// within a second), nor beyond the sender's per-source budget. Counts the
+// datagram as answered or refused, and says the first time a source meets
+// its limit.
+bool reply_may_leave(const datagram& d, bool from_listener);

@@ -1,5 +1,6 @@
 // The eight services as rows of one table, in the fixed start order: each
-// row holds what the listener framework needs to run the service.
+// row holds what the listener framework needs to run the service. A row's
+// index is also the place of the service's flag in the settings file.
 #pragma once
 
 #include <cstdint>
@@ -9,19 +10,24 @@
 struct service_row {
     const char* name;
     std::uint16_t port;
-    int selection_flag;            // index of the service's flag among the record's ten flags
     thread_entry tcp_session;      // started with the accepted socket as its argument
     session_start start_session;   // where the session runs
     datagram_handler udp_reply;    // nullptr for a service without a UDP listener
-    // Runs on the TCP listener's thread before the port is bound; false when
-    // the service cannot run (it has then said why).
-    bool (*before_listening)();
+    // Runs on the TCP listener's thread before the port is bound: 0, or when
+    // the service cannot run (it has then said why) what stops it, the
+    // number of file_last_error or service_file_not_plain.
+    int (*before_listening)();
     // Port 53: every accepted connection first shows the kept text as a
     // "TCP" box.
     bool box_before_session;
-    int dialog_box; // the id of the service's check box in the control dialog
 };
 
+// The service's file is a folder, pipe or device.
+inline constexpr int service_file_not_plain = -1;
+
 inline constexpr int service_count = 8;
-// echo, discard, daytime, quote, chargen, telnet, time, dns: the start order.
 extern const service_row service_table[service_count];
+
+// The row's place in the table, by which the run's counters and the
+// per-source budgets name the service.
+inline int service_index(const service_row& row) { return static_cast<int>(&row - service_table); }

@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
-// Telnet refusal: the option parser, one byte at a time.
+// The parser's state, fed one byte at a time.
 enum class telnet_state { data, command, will_option, do_option, refuse_option };
 struct telnet_session_state {
     telnet_state state = telnet_state::data;

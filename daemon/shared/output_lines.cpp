@@ -37,6 +37,7 @@ struct channel {
     int count = 0;
     bool writing = false; // texts taken from the queue are being written
     unsigned long dropped = 0;
+    unsigned long dropped_since_start = 0;
     thread_signal* waiting = nullptr; // set once, before the listeners start
     void (*write)(const char* bytes, std::size_t length);
     const char* dropped_format; // "%lu" texts were dropped
@@ -51,11 +52,12 @@ void write_error(const char* bytes, std::size_t length)
     console_write_error(text);
 }
 
-// Standard output: the "Executing server thread" lines, 64 KiB in all, as
-// much as a pipe holds. Standard error: boxes and the start report, fewer
+// Standard output: the "Executing server thread" lines and those of
+// --log-clients (up to some 130 characters), 80 KiB in all, about as much as
+// a pipe holds. Standard error: boxes and the start report, fewer
 // and longer (a box may show a path of some 270 characters, the report one
 // and the state of every service).
-using output_channel = channel<64, 1024>;
+using output_channel = channel<160, 512>;
 using error_channel = channel<1024, 64>;
 output_channel output{.write = console_write_output,
                       .dropped_format = "(%lu lines of output were dropped: standard output was not read)\n"};
@@ -139,6 +141,7 @@ void put(C& c, const typename C::text& t)
         ++c.count;
     } else {
         ++c.dropped;
+        ++c.dropped_since_start;
     }
     thread_lock_release(c.guard);
     if (wake) thread_signal_raise(c.waiting);
@@ -189,4 +192,13 @@ void output_error(const char* text)
     std::snprintf(entry.bytes, sizeof entry.bytes, "%s", text);
     entry.length = static_cast<int>(std::strlen(entry.bytes));
     put(errors, entry);
+}
+
+unsigned long output_lines_dropped()
+{
+    if (output.guard == nullptr) return 0;
+    thread_lock_take(output.guard);
+    const unsigned long dropped = output.dropped_since_start;
+    thread_lock_release(output.guard);
+    return dropped;
 }

@@ -18,10 +18,14 @@ void output_lines_start();
 // ends right after its last texts.
 void output_lines_drain(unsigned limit_ms);
 
-// Queues one line (formatted as printf would, cut to 63 characters and
+// Queues one line (formatted as printf would, cut to 158 characters and
 // ended with a line feed); never blocks.
 [[gnu::format(printf, 1, 2)]] void output_line(const char* format, ...);
 
 // Queues a text for standard error (cut to 1023 bytes, written as it is);
 // never blocks.
 void output_error(const char* text);
+
+// How many lines of standard output were dropped since start, for the
+// counters.
+unsigned long output_lines_dropped();

@@ -5,27 +5,32 @@
 #include "message_box.h"
 #include "service_table.h"
 #include "shown_text.h"
-#include "startup.h"
+#include "shell_caption.h"
 
-int dialog_box_id(int flag)
-{
-    for (const service_row& row : service_table)
-        if (row.selection_flag == flag) return row.dialog_box;
-    return flag == selection_run_as_service_flag ? id_run_as_service : id_auto_start;
-}
+namespace {
+
+// The template's ids go by the boxes' places in the dialog, where time comes
+// before DNS; each box's label names its row's port (checked by the tests).
+constexpr int box_ids[dialog_box_count] = {IDC_ECHO,    IDC_DISCARD, IDC_DAYTIME, IDC_QUOTE,          IDC_CHARGEN,
+                                           IDC_TELNET,  IDC_TIME,    IDC_DNS,     IDC_RUN_AS_SERVICE, IDC_AUTO_START};
+static_assert(dialog_box_count == service_count + selection_option_count);
+
+} // namespace
+
+int dialog_box_id(int flag) { return flag >= 0 && flag < dialog_box_count ? box_ids[flag] : 0; }
 
 namespace {
 
 void boxes_from_record(const dialog_host& host, const ServiceSelection& choice)
 {
-    for (int i = 0; i < dialog_box_count; ++i) host.check(dialog_box_id(i), selection_flag(choice, i) != 0);
+    for (int i = 0; i < dialog_box_count; ++i) host.check(dialog_box_id(i), choice.flags[i] != 0);
 }
 
 ServiceSelection record_from_boxes(const dialog_host& host)
 {
     ServiceSelection record{};
     record.format_version = selection_format_version;
-    for (int i = 0; i < dialog_box_count; ++i) selection_flag(record, i) = host.is_checked(dialog_box_id(i)) ? 1 : 0;
+    for (int i = 0; i < dialog_box_count; ++i) record.flags[i] = host.is_checked(dialog_box_id(i)) ? 1 : 0;
     return record;
 }
 
@@ -69,14 +74,14 @@ void apply_changes(const dialog_host& host, ServiceSelection* choice)
 std::intptr_t command(const dialog_host& host, ServiceSelection* choice, int id)
 {
     switch (id) {
-    case id_stop:
+    case IDC_STOP:
         host.close();
         host.post_quit(0);
         break;
-    case id_apply:
+    case IDC_APPLY:
         apply_changes(host, choice);
         break;
-    case id_discard_changes:
+    case IDC_DISCARD_CHANGES:
         boxes_from_record(host, *choice);
         host.minimize();
         break;
@@ -89,16 +94,16 @@ std::intptr_t command(const dialog_host& host, ServiceSelection* choice, int id)
 } // namespace
 
 std::intptr_t control_dialog_proc(const dialog_host& host, ServiceSelection* choice, unsigned message,
-                                  std::uintptr_t first, std::intptr_t second)
+                                  std::uintptr_t wparam, std::intptr_t lparam)
 {
     switch (message) {
     case dialog_message_init:
         boxes_from_record(host, *choice);
         return 1;
     case dialog_message_command:
-        return command(host, choice, static_cast<int>(first & 0xFFFF));
+        return command(host, choice, static_cast<int>(wparam & 0xFFFF));
     case dialog_message_size:
-        if (first == dialog_size_minimized) host.hide();
+        if (wparam == dialog_size_minimized) host.hide();
         return 0;
     case dialog_message_close:
         host.minimize();
@@ -109,7 +114,7 @@ std::intptr_t control_dialog_proc(const dialog_host& host, ServiceSelection* cho
         host.start_icon_thread();
         return 0;
     case dialog_message_icon:
-        if (second == dialog_mouse_left_down) host.bring_up();
+        if (lparam == dialog_mouse_left_down) host.bring_up();
         return 0;
     default:
         return 0;

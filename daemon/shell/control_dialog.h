@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "resource.h"
 #include "settings_file.h"
 
 // Message and notification numbers, as Windows defines them.
@@ -18,14 +19,9 @@ inline constexpr unsigned dialog_message_icon = 0x0400;         // WM_USER, the 
 inline constexpr unsigned dialog_mouse_left_down = 0x0201;      // WM_LBUTTONDOWN
 inline constexpr std::uintptr_t dialog_size_minimized = 1;      // SIZE_MINIMIZED
 
-// Control ids of MAINDLG.
-inline constexpr int id_echo = 101, id_discard = 102, id_daytime = 103, id_quote = 104, id_chargen = 105,
-                     id_telnet = 106, id_frame = 107, id_stop = 108, id_restart = 109, id_run_as_service = 110,
-                     id_apply = 111, id_discard_changes = 112, id_options_frame = 113, id_dns = 114, id_time = 115,
-                     id_auto_start = 116;
-
-// The check box that mirrors flag i of the record (echo_on ... auto_start):
-// a service's box is named in its row of the service table.
+// The check box of MAINDLG (ids in resource.h) that mirrors flag i of the
+// record: the services' boxes in the service table's order, then the two
+// options'.
 inline constexpr int dialog_box_count = selection_flag_count;
 int dialog_box_id(int flag);
 
@@ -50,4 +46,4 @@ struct dialog_host {
 // `choice` is the dialog's own record: the choice in force, which the boxes
 // show and which Apply saves.
 std::intptr_t control_dialog_proc(const dialog_host& host, ServiceSelection* choice, unsigned message,
-                                  std::uintptr_t first, std::intptr_t second);
+                                  std::uintptr_t wparam, std::intptr_t lparam);

@@ -4,11 +4,14 @@
 
 #include "message_box.h"
 #include "service_manager.h"
+#include "shell_caption.h"
+#include "start_report.h"
+#include "startup.h"
 
 void readiness_message(const velmora_run& run, char* out, std::size_t out_size, bool* ready)
 {
     *ready = run.job_count == 0 || any_listener_serving(run);
-    char account[768];
+    char account[start_report_size];
     describe_listeners(run, account, sizeof account);
     if (run.job_count == 0) std::snprintf(out, out_size, "READY=1\nSTATUS=nothing runs: no service is selected");
     else std::snprintf(out, out_size, "%sSTATUS=%s", *ready ? "READY=1\n" : "", account);
@@ -18,10 +21,12 @@ bool announce_readiness(velmora_run* run)
 {
     if (!service_manager_present()) return true;
     wait_for_listeners(run, listeners_told_within_ms);
-    char message[900];
+    char message[start_report_size + 32];
     bool ready = false;
     readiness_message(*run, message, sizeof message, &ready);
-    service_manager_notify(message);
+    if (!service_manager_notify(message))
+        message_box("The service manager's socket did not take the notification at once; it was dropped",
+                    shell_caption);
     // The journal shows why the unit failed, beside the start report.
     if (!ready) message_box("No listener could start: ending with status 1 for the service manager", shell_caption);
     return ready;

@@ -5,7 +5,7 @@
 
 #include <cstddef>
 
-#include "startup.h"
+#include "velmora_run.h"
 
 // The notification for the manager from the listeners' outcomes: with any
 // listener serving (or no service selected), "READY=1\nSTATUS=" and the

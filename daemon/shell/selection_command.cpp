@@ -42,14 +42,13 @@ int misused(const char* text, const char* argument)
 
 void print_table(const char* path, const ServiceSelection& record)
 {
-    ServiceSelection copy = record;
     std::printf("Settings file: %s\n\n%-9s %5s  %s\n", path, "service", "port", "state");
-    for (const service_row& row : service_table)
-        std::printf("%-9s %5u  %s\n", row.name, static_cast<unsigned>(row.port),
-                    selection_flag(copy, row.selection_flag) ? "on" : "off");
+    for (int i = 0; i < service_count; ++i)
+        std::printf("%-9s %5u  %s\n", service_table[i].name, static_cast<unsigned>(service_table[i].port),
+                    record.flags[i] ? "on" : "off");
     std::printf("\n");
     for (int i = service_count; i < selection_flag_count; ++i)
-        std::printf("%-16s %s\n", selection_flag_name(i), selection_flag(copy, i) ? "on" : "off");
+        std::printf("%-16s %s\n", selection_flag_name(i), record.flags[i] ? "on" : "off");
 }
 
 // Says on standard error why the file holds no record to show or change.
@@ -141,7 +140,7 @@ int set(const char* path, int count, char** pairs)
     // A missing file stands for every flag off, as Velmora reads it.
     ServiceSelection record = content.kind == selection_file_kind::whole ? content.record : ServiceSelection{};
     for (int i = 0; i < count; i += 2)
-        selection_flag(record, flag_index(pairs[i])) = std::strcmp(pairs[i + 1], "on") == 0 ? 1 : 0;
+        record.flags[flag_index(pairs[i])] = std::strcmp(pairs[i + 1], "on") == 0 ? 1 : 0;
 
     const bool written = write_selection_file(path, record, &error);
     selection_file_unlock(lock);

@@ -2,7 +2,6 @@
 
 #include <cstdio>
 #include <cstring>
-#include <string>
 
 #include "autostart.h"
 #include "byte_order.h"
@@ -60,50 +59,71 @@ int write_image_and_confirm(int fd, const void* image)
     return write_and_confirm(fd, static_cast<const unsigned char*>(image));
 }
 
-// A new file needs room on the disk, and a full disk would leave a short
-// one behind: the image goes into a temporary file first, which takes the
-// settings file's name only once it holds all 44 bytes.
-bool replace_settings_file(const char* path, const unsigned char* image, int* error)
-{
-    const int reason = replace_whole_file(path, write_image_and_confirm, image);
-    return reason == 0 ? true : failed(error, reason);
-}
-
 // The package keeps the file in /etc/velmora, with a link beside the
 // program: a replacement through a temporary file must replace the file the
 // link leads to, not the link, and the lock belongs beside that file too. A
 // link that leads anywhere else is refused, so that a planted link cannot
-// turn a save into a write to some other file of the user who saves. 0, or
-// the reason.
-int settings_target(const char* path, file_target* target)
+// turn a save into a write to some other file of the user who saves. From
+// here on every step goes through the descriptor of the folder checked, and
+// never through a link in the file's place, so that a link swapped in
+// meanwhile cannot lead the save anywhere else either. 0, or the reason;
+// the place is open only on success.
+int settings_place(const char* path, file_place* place)
 {
-    if (!file_resolve_target(path, target)) return file_last_error();
-    if (target->is_link && target->folder != target->link_folder && target->folder != settings_link_folder)
-        return selection_file_link_outside;
-    return 0;
+    file_place link;
+    if (!file_place_of(path, &link) || !file_place_of(path, place)) {
+        const int reason = file_last_error();
+        file_place_close(&link);
+        return reason;
+    }
+    bool followed = false;
+    int reason = file_follow_links(place, &followed) ? 0 : file_last_error();
+    if (reason == 0 && followed && !file_same_folder(*place, link) && !file_folder_is(*place, settings_link_folder))
+        reason = selection_file_link_outside;
+    file_place_close(&link);
+    if (reason != 0) file_place_close(place);
+    return reason;
+}
+
+// A new file needs room on the disk, and a full disk would leave a short
+// one behind: the image goes into a temporary file first, which takes the
+// settings file's name only once it holds all 44 bytes.
+int replace_settings_file(const file_place& place, const unsigned char* image)
+{
+    return replace_whole_file(place, write_image_and_confirm, image);
+}
+
+// Writes the image into the file at the checked place. 0, or the reason.
+int write_at(const file_place& place, const unsigned char* image)
+{
+    if (!place.checked) return replace_settings_file(place, image);
+    const int fd = file_open_in(place, "", true);
+    if (fd < 0) {
+        const int reason = file_last_error();
+        if (reason == file_error_link) return selection_file_changed;
+        return file_error_is_missing(reason) ? selection_file_changed : reason;
+    }
+    // A pipe or a device takes the bytes and keeps none of them.
+    int reason = !file_is_regular(fd)             ? selection_file_not_plain
+                 : !file_is_checked(place, fd)    ? selection_file_changed
+                 : file_size(fd) < 0              ? file_last_error()
+                 : 0;
+    if (reason == 0 && file_size(fd) < static_cast<long long>(selection_image_size)) {
+        file_close(fd);
+        return replace_settings_file(place, image);
+    }
+    // The 44 bytes are already there: overwriting them needs no new room on
+    // the disk, and the file keeps its name, owner, permissions and tail.
+    if (reason == 0) reason = write_and_confirm(fd, image);
+    if (file_close(fd) != 0 && reason == 0) reason = file_last_error();
+    return reason;
 }
 
 } // namespace
 
-std::uint32_t& selection_flag(ServiceSelection& record, int i)
-{
-    std::uint32_t* words[selection_flag_count] = {
-        &record.echo_on,  &record.discard_on, &record.daytime_on, &record.quote_on,       &record.chargen_on,
-        &record.telnet_on, &record.time_on,   &record.dns_on,     &record.run_as_service, &record.auto_start,
-    };
-    return *words[i];
-}
-
-std::uint32_t selection_flag(const ServiceSelection& record, int i)
-{
-    ServiceSelection copy = record;
-    return selection_flag(copy, i);
-}
-
 const char* selection_flag_name(int i)
 {
-    for (const service_row& row : service_table)
-        if (row.selection_flag == i) return row.name;
+    if (i >= 0 && i < service_count) return service_table[i].name;
     return i >= service_count && i < selection_flag_count ? option_names[i - service_count] : "";
 }
 
@@ -120,14 +140,14 @@ void selection_flag_names(char* out, std::size_t out_size)
 void selection_to_image(const ServiceSelection& record, unsigned char out[selection_image_size])
 {
     write_le32(out, record.format_version);
-    for (int i = 0; i < selection_flag_count; ++i) write_le32(out + 4 + 4 * i, selection_flag(record, i));
+    for (int i = 0; i < selection_flag_count; ++i) write_le32(out + 4 + 4 * i, record.flags[i]);
 }
 
 bool selection_from_image(const unsigned char* image, std::size_t size, ServiceSelection* record)
 {
     if (size < selection_image_size || read_le32(image) != selection_format_version) return false;
     record->format_version = read_le32(image);
-    for (int i = 0; i < selection_flag_count; ++i) selection_flag(*record, i) = read_le32(image + 4 + 4 * i);
+    for (int i = 0; i < selection_flag_count; ++i) record->flags[i] = read_le32(image + 4 + 4 * i);
     return true;
 }
 
@@ -145,34 +165,11 @@ bool write_selection_file(const char* path, const ServiceSelection& record, int*
     unsigned char image[selection_image_size];
     selection_to_image(versioned, image);
 
-    file_target target;
-    if (const int reason = settings_target(path, &target); reason != 0) return failed(error, reason);
-    path = target.path.c_str();
-
-    const int fd = file_open_existing(path, true);
-    if (fd < 0) {
-        const int reason = file_last_error();
-        return file_error_is_missing(reason) ? replace_settings_file(path, image, error) : failed(error, reason);
-    }
-    // A pipe or a device takes the bytes and keeps none of them.
-    if (!file_is_regular(fd)) {
-        file_close(fd);
-        return failed(error, selection_file_not_plain);
-    }
-    const long long size = file_size(fd);
-    if (size < 0) {
-        const int reason = file_last_error();
-        file_close(fd);
-        return failed(error, reason);
-    }
-    if (size < static_cast<long long>(selection_image_size)) {
-        file_close(fd);
-        return replace_settings_file(path, image, error);
-    }
-    // The 44 bytes are already there: overwriting them needs no new room on
-    // the disk, and the file keeps its name, owner, permissions and tail.
-    int reason = write_and_confirm(fd, image);
-    if (file_close(fd) != 0 && reason == 0) reason = file_last_error();
+    file_place place;
+    int reason = settings_place(path, &place);
+    if (reason != 0) return failed(error, reason);
+    reason = write_at(place, image);
+    file_place_close(&place);
     return reason == 0 ? true : failed(error, reason);
 }
 
@@ -221,19 +218,21 @@ int selection_file_lock(const char* path, int* error)
 {
     // Beside the file a link leads to; a link that is refused keeps its lock
     // beside itself, and the write that follows says why it is refused.
-    file_target target;
-    if (settings_target(path, &target) == 0) path = target.path.c_str();
-    const std::string beside = std::string(path) + ".lock";
-    int lock = file_lock_take(beside.c_str(), true, selection_lock_wait_ms);
-    if (lock < 0 && !file_error_is_missing(file_last_error())) {
-        // No lock file can be made beside it: the settings file, when it is
-        // there, is overwritten in place and so keeps one identity to lock.
-        const int reason = file_last_error();
-        lock = file_lock_take(path, false, selection_lock_wait_ms);
-        if (lock < 0) *error = file_error_is_missing(file_last_error()) ? reason : file_last_error();
-    } else if (lock < 0) {
-        *error = file_last_error();
+    file_place place;
+    int reason = settings_place(path, &place);
+    if (reason == selection_file_link_outside && file_place_of(path, &place)) reason = 0;
+    if (reason != 0) {
+        *error = reason;
+        return -1;
     }
+    const int lock = file_lock_in(place, ".lock", selection_lock_wait_ms);
+    if (lock < 0) {
+        const int why = file_last_error();
+        *error = why == file_error_busy ? selection_file_busy
+                 : why == file_error_link ? selection_lock_not_plain
+                                           : selection_lock_failed - why;
+    }
+    file_place_close(&place);
     return lock;
 }
 
@@ -247,7 +246,7 @@ bool save_selection(const ServiceSelection& record, int* error)
     const bool written = write_selection_file(path, record, error);
     selection_file_unlock(lock);
     if (!written) return false;
-    update_autostart(record.auto_start != 0);
+    update_autostart(record.flags[selection_auto_start_flag] != 0);
     return true;
 }
 
@@ -259,6 +258,15 @@ void selection_file_error_text(int error, char* out, std::size_t out_size)
         std::snprintf(out, out_size, "Read back, it does not hold the bytes written.");
     else if (error == selection_file_link_outside)
         std::snprintf(out, out_size, "It is a link that leads out of its own folder and %s.", settings_link_folder);
+    else if (error == selection_file_changed)
+        std::snprintf(out, out_size, "It was replaced while being saved; nothing was written.");
+    else if (error == selection_file_busy)
+        std::snprintf(out, out_size, "Another change to it is being saved; nothing was changed. Try again.");
+    else if (error == selection_lock_not_plain)
+        std::snprintf(out, out_size, "Its lock file (.lock beside it) is a link or not a plain file; nothing was changed.");
+    else if (error < selection_lock_failed)
+        std::snprintf(out, out_size, "Its lock file (.lock beside it) cannot be made or opened; nothing was changed.\n"
+                                     "Error Nr: %d", selection_lock_failed - error);
     else
         std::snprintf(out, out_size, "Error Nr: %d", error);
 }

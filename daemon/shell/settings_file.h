@@ -8,32 +8,21 @@
 #include <cstddef>
 #include <cstdint>
 
-struct ServiceSelection {
-    std::uint32_t format_version;
-    std::uint32_t echo_on;
-    std::uint32_t discard_on;
-    std::uint32_t daytime_on;
-    std::uint32_t quote_on;
-    std::uint32_t chargen_on;
-    std::uint32_t telnet_on;
-    std::uint32_t time_on;
-    std::uint32_t dns_on;
-    std::uint32_t run_as_service;
-    std::uint32_t auto_start;
-};
-
 inline constexpr std::size_t selection_image_size = 44;
 inline constexpr std::uint32_t selection_format_version = 256;
+// The file's ten flags: first one per service, flag i for row i of the
+// service table, then the two options.
 inline constexpr int selection_flag_count = 10;
-// The services' flags come first, in the service table's order; then the
-// two options.
 inline constexpr int selection_option_count = 2;
-inline constexpr int selection_run_as_service_flag = 8;
-inline constexpr int selection_auto_start_flag = 9;
+inline constexpr int selection_run_as_service_flag = selection_flag_count - 2;
+inline constexpr int selection_auto_start_flag = selection_flag_count - 1;
 
-// Flag i (0 = echo_on ... 9 = auto_start) of a record.
-std::uint32_t& selection_flag(ServiceSelection& record, int i);
-std::uint32_t selection_flag(const ServiceSelection& record, int i);
+struct ServiceSelection {
+    std::uint32_t format_version;
+    std::uint32_t flags[selection_flag_count];
+};
+static_assert(sizeof(ServiceSelection) == selection_image_size);
+
 // The name of flag i as velmoractl shows and takes it: the service's name
 // from the service table, or "run-as-service" and "autostart".
 const char* selection_flag_name(int i);
@@ -81,6 +70,11 @@ selection_file_kind load_selection(ServiceSelection* record);
 inline constexpr int selection_file_not_plain = -1;  // a folder, pipe or device
 inline constexpr int selection_file_incomplete = -2; // the file did not keep the bytes as written
 inline constexpr int selection_file_link_outside = -3; // a link that leads out of the folders allowed
+inline constexpr int selection_file_changed = -4; // another file took its place while it was saved
+// Reasons of selection_file_lock.
+inline constexpr int selection_file_busy = -5;      // another holds the lock after the wait
+inline constexpr int selection_lock_not_plain = -6; // the lock file is a link, folder, pipe or device
+inline constexpr int selection_lock_failed = -1000; // less the system error number: the lock file cannot be made or opened
 
 // Where the Debian package keeps the settings file, linked from beside the
 // program.
@@ -92,18 +86,23 @@ inline constexpr const char* settings_link_folder = "/etc/velmora";
 // its bytes; a missing or shorter file is replaced as a whole through a
 // temporary file beside it. A `path` that is a symbolic link is written
 // where the link leads, so that the link stays, but only when that file lies
-// in the link's own folder or in settings_link_folder. On failure the reason
-// goes to `error` (a system error number or one of the three above) and
-// false results.
+// in the link's own folder or in settings_link_folder. Once that folder is
+// checked, the save reaches the file only through it and never through a
+// link: a link or another file put in the file's place meanwhile is not
+// written (selection_file_changed). On failure the reason goes to `error`
+// (a system error number or one of the reasons above) and false results.
 bool write_selection_file(const char* path, const ServiceSelection& record, int* error);
 
 // The lock that velmoractl and the dialog's Apply hold while they read,
 // change, write and read back the settings file at `path`, so that two of
-// them at once lose no change: the file "<path>.lock" beside it (beside the
-// file it leads to, for a link that write_selection_file follows), or, where
-// that cannot be made (a folder that may not be written), the settings file
-// itself. Returns the lock for selection_file_unlock, or -1 with the reason
-// (a system error number) in `error`.
+// them at once lose no change: flock(2) on the file "<path>.lock" beside
+// it (beside the file it leads to, for a link that write_selection_file
+// follows), made empty when missing, never through a link. A user who may
+// not write the folder needs that file there already; reading it is
+// enough. Waits up to selection_lock_wait_ms for another holder. Returns
+// the lock for selection_file_unlock, or -1 with the reason in `error`: the
+// file's own reasons above, selection_file_busy, selection_lock_not_plain,
+// or selection_lock_failed less the system error number.
 int selection_file_lock(const char* path, int* error);
 void selection_file_unlock(int lock);
 inline constexpr unsigned selection_lock_wait_ms = 10000;

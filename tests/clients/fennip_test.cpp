@@ -150,7 +150,7 @@ TEST(FennipWithVelmora, PrintsARunOfTheCharacterRingOrAnEmptyReplyFailure)
     velmora_setup setup;
     setup.settings = settings_image(256, {0, 0, 0, 1, 1}); // quote and chargen
     setup.quotes = "A quote.\n%";
-    velmora_run velmora;
+    velmora_process velmora;
     ASSERT_TRUE(velmora_start(&velmora, setup) && wait_for_ports({17}, {19}, 5000)) << program_errors(velmora);
     const std::string ring = chargen_ring();
     ASSERT_EQ(ring.size(), 94u);

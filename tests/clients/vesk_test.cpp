@@ -143,7 +143,7 @@ TEST(VeskWithVelmora, PrintsOneQuoteAsVelmoraStoresIt)
     velmora_setup setup;
     setup.settings = settings_image(256, {0, 0, 0, 1, 1}); // quote and chargen
     setup.quotes = "Quote one.\r\n%\r\nQuote two,\r\nsecond line.\r\n%\r\n";
-    velmora_run velmora;
+    velmora_process velmora;
     ASSERT_TRUE(velmora_start(&velmora, setup) && wait_for_ports({17}, {19}, 5000)) << program_errors(velmora);
     const std::string slots[] = {
         "Quote one.\r\n\r",

@@ -7,7 +7,7 @@
 
 #include "fault_net.h"
 #include "service_probes.h"
-#include "velmora_run.h"
+#include "velmora_process.h"
 
 class VelmoraFault : public ::testing::Test {
 protected:
@@ -40,5 +40,5 @@ protected:
         EXPECT_EQ(sanitizer_reports(run), "");
     }
 
-    velmora_run run;
+    velmora_process run;
 };

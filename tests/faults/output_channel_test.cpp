@@ -271,7 +271,7 @@ TEST_F(OutputChannel, TheStartLineNamesWhatStoppedEachService)
         << velmora_errors(run);
 
     // A second instance beside the first finds every port taken.
-    velmora_run second;
+    velmora_process second;
     ASSERT_TRUE(velmora_start(&second, setup));
     ASSERT_TRUE(velmora_started(&second, 10000)) << velmora_errors(second);
     const std::string errors = velmora_errors(second);
@@ -310,7 +310,7 @@ TEST_F(OutputChannel, TheStartLineSaysWhatRunsOrWhyNothingDoes)
         EXPECT_NE(velmora_errors(run).find(expected), std::string::npos) << velmora_errors(run);
         stop_cleanly();
         velmora_discard(&run);
-        run = velmora_run{};
+        run = velmora_process{};
         ASSERT_TRUE(enter_fresh_network_namespace());
     }
 }

@@ -14,7 +14,7 @@ int main(int argc, char** argv)
         return 2;
     }
     ServiceSelection record{}; // the save sets the version
-    for (int i = 0; i < selection_flag_count; ++i) selection_flag(record, i) = argv[1][i] == '1' ? 1u : 0u;
+    for (int i = 0; i < selection_flag_count; ++i) record.flags[i] = argv[1][i] == '1' ? 1u : 0u;
     int error = 0;
     if (save_selection(record, &error)) return 1;
     std::printf("Error Nr: %d\n", error);

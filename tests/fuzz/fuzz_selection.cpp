@@ -19,7 +19,7 @@ ServiceSelection marked_record()
 {
     ServiceSelection r{};
     r.format_version = 0x5EED0000u;
-    for (int i = 0; i < selection_flag_count; ++i) selection_flag(r, i) = 0xA5A5A500u + static_cast<std::uint32_t>(i);
+    for (int i = 0; i < selection_flag_count; ++i) r.flags[i] = 0xA5A5A500u + static_cast<std::uint32_t>(i);
     return r;
 }
 
@@ -41,7 +41,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     FUZZ_REQUIRE(record.format_version == selection_format_version);
     for (int i = 0; i < selection_flag_count; ++i)
-        FUZZ_REQUIRE(selection_flag(record, i) == le32(data + 4 + 4 * i));
+        FUZZ_REQUIRE(record.flags[i] == le32(data + 4 + 4 * i));
     unsigned char image[selection_image_size];
     selection_to_image(record, image);
     FUZZ_REQUIRE(std::memcmp(image, data, selection_image_size) == 0);

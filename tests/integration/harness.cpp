@@ -78,20 +78,20 @@ bool wait_for_ports(const std::set<service_flag>& on, std::chrono::milliseconds 
     return wait_until([&] { return well_known_tcp_ports() == tcp && well_known_udp_ports() == udp; }, limit);
 }
 
-velmora_run prepared(const std::set<service_flag>& on)
+velmora_process prepared(const std::set<service_flag>& on)
 {
     velmora_setup setup;
     setup.settings = settings_image(on);
     setup.quotes = std::nullopt;
-    velmora_run run;
+    velmora_process run;
     velmora_folder(&run, setup);
     return run;
 }
 
-velmora_run launch(const std::set<service_flag>& on, const std::string* quotes,
-                   const std::vector<std::string>& environment)
+velmora_process launch(const std::set<service_flag>& on, const std::string* quotes,
+                       const std::vector<std::string>& environment)
 {
-    velmora_run run = prepared(on);
+    velmora_process run = prepared(on);
     if (quotes != nullptr) write_file(run.folder + "/VESK.TXT", *quotes);
     program_start(&run, {.environment = environment});
     std::set<service_flag> serving = on;

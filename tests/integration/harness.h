@@ -44,11 +44,11 @@ bool wait_for_ports(const std::set<service_flag>& on, std::chrono::milliseconds 
 
 // A copy of the built program in a scratch folder, with a VELMORA.CFG that
 // selects `on` and no quote file, not started yet.
-velmora_run prepared(const std::set<service_flag>& on);
+velmora_process prepared(const std::set<service_flag>& on);
 // Prepares the copy, writes the quote file when `quotes` is given and starts
 // it; waits for its ports.
-velmora_run launch(const std::set<service_flag>& on, const std::string* quotes = nullptr,
-                   const std::vector<std::string>& environment = {});
+velmora_process launch(const std::set<service_flag>& on, const std::string* quotes = nullptr,
+                       const std::vector<std::string>& environment = {});
 
 // A suite whose tests share one Velmora that serves `on`: started before the
 // first test, and ended after the last, which it must do with status 0.
@@ -68,7 +68,7 @@ protected:
         EXPECT_EQ(program_stop(&server), 0) << program_errors(server);
         program_discard(&server);
     }
-    static inline velmora_run server;
+    static inline velmora_process server;
 };
 
 // Clients on 127.0.0.1.

@@ -15,7 +15,7 @@ using namespace std::chrono_literals;
 
 namespace {
 
-int executing_lines(const velmora_run& run)
+int executing_lines(const velmora_process& run)
 {
     std::istringstream lines(program_output(run));
     std::string line;
@@ -25,7 +25,7 @@ int executing_lines(const velmora_run& run)
     return n;
 }
 
-int thread_count(const velmora_run& run)
+int thread_count(const velmora_process& run)
 {
     DIR* tasks = ::opendir(("/proc/" + std::to_string(run.pid) + "/task").c_str());
     if (tasks == nullptr) return -1;
@@ -40,7 +40,7 @@ int thread_count(const velmora_run& run)
 
 TEST(Listener, OneExecutingLinePerAcceptedConnection)
 {
-    velmora_run run = launch({flag_echo, flag_discard, flag_time});
+    velmora_process run = launch({flag_echo, flag_discard, flag_time});
     ASSERT_TRUE(wait_for_ports({flag_echo, flag_discard, flag_time})) << program_errors(run);
     EXPECT_EQ(program_output(run), "");
     const int ports[] = {7, 7, 9, 37, 7, 9, 37, 7};
@@ -73,7 +73,7 @@ TEST(Listener, OneExecutingLinePerAcceptedConnection)
 TEST(Listener, ClientResetsEndTheirSessionsButNeverTheProcess)
 {
     const std::set<service_flag> on = {flag_echo, flag_discard, flag_chargen, flag_telnet};
-    velmora_run run = launch(on);
+    velmora_process run = launch(on);
     ASSERT_TRUE(wait_for_ports(on)) << program_errors(run);
     const int baseline = thread_count(run);
     ASSERT_GT(baseline, 7);
@@ -105,7 +105,7 @@ TEST(Listener, ClientResetsEndTheirSessionsButNeverTheProcess)
 // blocking sessions is served all at once: none waits for another's thread.
 TEST(Listener, ACrowdLargerThanTheParkedThreadsIsServedAtOnce)
 {
-    velmora_run run = launch({flag_echo});
+    velmora_process run = launch({flag_echo});
     ASSERT_TRUE(wait_for_ports({flag_echo})) << program_errors(run);
     const int baseline = thread_count(run);
     const auto crowd = [](int size, const std::string& tag) {
@@ -145,7 +145,7 @@ TEST(Listener, ACrowdLargerThanTheParkedThreadsIsServedAtOnce)
 // earlier ones close.
 TEST(Listener, FailedAcceptNeverEndsTheListener)
 {
-    velmora_run run = prepared({flag_echo});
+    velmora_process run = prepared({flag_echo});
     program_start(&run, {.descriptor_limit = 12});
     ASSERT_TRUE(wait_for_ports({flag_echo})) << program_errors(run);
 

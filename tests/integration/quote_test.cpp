@@ -72,7 +72,7 @@ TEST(Quote, EachClientGetsTheSlotOfItsTick)
     ASSERT_EQ(slots[0], "Quote one.\r\n\r");
     ASSERT_EQ(slots[1], "\r\n\rQuote two\r\n\rsecond line.\r\n\r");
     ASSERT_EQ(slots[4], "\r\n\r");
-    velmora_run run = launch({flag_quote}, &dos_file);
+    velmora_process run = launch({flag_quote}, &dos_file);
     ASSERT_TRUE(wait_for_ports({flag_quote})) << program_errors(run);
 
     std::set<std::string> seen;
@@ -96,7 +96,7 @@ TEST(Quote, EachClientGetsTheSlotOfItsTick)
 TEST(Quote, EmptyFileClosesEveryConnectionWithoutData)
 {
     const std::string empty;
-    velmora_run run = launch({flag_quote}, &empty);
+    velmora_process run = launch({flag_quote}, &empty);
     ASSERT_TRUE(wait_for_ports({flag_quote})) << program_errors(run);
     for (int i = 0; i < 3; ++i) {
         bool closed = false;
@@ -114,7 +114,7 @@ TEST(Quote, SingleLongQuoteIsCutAt512)
     std::string file;
     for (int line = 0; line < 40; ++line) file += "Line " + std::to_string(line) + std::string("\0 of it\n", 8);
     ASSERT_GT(file.size(), 512u);
-    velmora_run run = launch({flag_quote}, &file);
+    velmora_process run = launch({flag_quote}, &file);
     ASSERT_TRUE(wait_for_ports({flag_quote})) << program_errors(run);
     bool closed = false;
     const std::string got = vesk_read(&closed);
@@ -128,7 +128,7 @@ TEST(Quote, SingleLongQuoteIsCutAt512)
 
 TEST(Quote, MissingFileLeavesPort17ClosedWhileOthersServe)
 {
-    velmora_run run = launch({flag_quote, flag_echo});
+    velmora_process run = launch({flag_quote, flag_echo});
     ASSERT_TRUE(wait_for_ports({flag_echo})) << program_errors(run);
     EXPECT_TRUE(wait_until([&] { return program_errors(run).find("VESK Error") != std::string::npos; }, 3s));
     const std::string err = program_errors(run);

@@ -201,6 +201,19 @@ for wrong in 10.255.0.1 not-an-address; do
     [ $rc != 0 ] && [ $rc != 124 ] && grep -q -- "--listen $wrong: " "$work/wrong.txt" && ! grep -q "running" "$work/wrong.txt"
     check "--listen $wrong: refused before anything runs (status $rc)" $?
 done
+timeout 10 "$work/velmora" --listen fe80::7 >/dev/null 2>"$work/wrong.txt"
+grep -q -- "--listen fe80::7: a link-local address needs its interface" "$work/wrong.txt"
+check "--listen fe80::7: refused, the interface asked for" $?
+# A link-local address with its interface.
+if ip -6 addr add fe80::7/64 dev lo nodad; then
+    addresses=fe80::7%lo
+    start_velmora --listen fe80::7%lo
+    out=$(printf 'hello\n' | timeout 5 nc -N fe80::7%lo 7); [ "$out" = hello ]; check "nc fe80::7%lo 7 (TCP echo)" $?
+    stop_velmora
+    addresses="127.0.0.1 ::1"
+else
+    fail "cannot add fe80::7 to lo"
+fi
 "$work/velmora" --help | grep -q -- "--udp-reply-port=fresh|service"; check "--help" $?
 [ "$("$work/velmora" --version)" = "Velmora Version 1.0" ]; check "--version" $?
 

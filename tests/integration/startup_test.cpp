@@ -1,8 +1,9 @@
 // Start-up as seen from outside: the settings file decides which ports are
 // bound, "WAIT" delays the binding, a second instance reports every port it
 // cannot take, an altered executable refuses to start and says so, a
-// service manager hears of readiness only once the ports are bound, and
-// --quiet keeps the line per connection out of the output.
+// service manager hears of readiness only once the ports are bound (and one
+// that never reads holds up nothing), and --quiet keeps the line per
+// connection out of the output.
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
@@ -44,7 +45,7 @@ bool refused(int port)
 
 TEST(Startup, SelectionDecidesExactlyWhichPortsAreBound)
 {
-    velmora_run run = launch({flag_echo, flag_time});
+    velmora_process run = launch({flag_echo, flag_time});
     ASSERT_TRUE(wait_for_ports({flag_echo, flag_time}))
         << "tcp ports: " << well_known_tcp_ports().size() << ", stderr: " << program_errors(run);
     EXPECT_EQ(well_known_tcp_ports(), (std::set<int>{7, 37}));
@@ -84,7 +85,7 @@ TEST(Startup, UnusableSettingsFilesBindNothing)
         {"43 bytes", std::vector<unsigned char>(full.begin(), full.end() - 1)},
         {"version 512", foreign},
     };
-    std::vector<velmora_run> runs;
+    std::vector<velmora_process> runs;
     for (const case_& c : cases) {
         velmora_setup setup;
         setup.settings = c.image;
@@ -92,7 +93,7 @@ TEST(Startup, UnusableSettingsFilesBindNothing)
         velmora_start(&runs.back(), setup);
     }
     // The control: 60 bytes whose first 44 select daytime only.
-    velmora_run longer = prepared({flag_daytime});
+    velmora_process longer = prepared({flag_daytime});
     std::vector<unsigned char> longer_file = settings_image({flag_daytime});
     longer_file.resize(60, 1);
     write_file(longer.folder + "/VELMORA.CFG", longer_file);
@@ -115,7 +116,7 @@ TEST(Startup, UnusableSettingsFilesBindNothing)
 // five seconds. Three instances with distinct services run at once.
 TEST(Startup, WaitArgumentPausesFiveSeconds)
 {
-    velmora_run upper = prepared({flag_echo}), inside = prepared({flag_discard}), lower = prepared({flag_daytime});
+    velmora_process upper = prepared({flag_echo}), inside = prepared({flag_discard}), lower = prepared({flag_daytime});
     const auto started = std::chrono::steady_clock::now();
     program_start(&upper, {.arguments = {"WAIT"}});
     program_start(&inside, {.arguments = {"-x", "xWAITx"}});
@@ -130,7 +131,7 @@ TEST(Startup, WaitArgumentPausesFiveSeconds)
     EXPECT_TRUE(wait_until([] { return well_known_tcp_ports() == std::set<int>{7, 9, 13}; },
                            std::chrono::duration_cast<std::chrono::milliseconds>(started + 7s - std::chrono::steady_clock::now())))
         << "not bound by 7 s";
-    for (velmora_run* r : {&upper, &inside, &lower}) {
+    for (velmora_process* r : {&upper, &inside, &lower}) {
         EXPECT_EQ(program_stop(r), 0);
         program_discard(r);
     }
@@ -141,12 +142,12 @@ TEST(Startup, SecondInstanceReportsEveryPortInUse)
     const std::string quotes = "q%";
     const std::set<service_flag> all = {flag_echo, flag_discard, flag_daytime, flag_quote,
                                         flag_chargen, flag_telnet, flag_time, flag_dns};
-    velmora_run first = launch(all, &quotes);
+    velmora_process first = launch(all, &quotes);
     ASSERT_TRUE(wait_for_ports(all)) << program_errors(first);
     EXPECT_EQ(well_known_tcp_ports(), (std::set<int>{7, 9, 13, 17, 19, 23, 37, 53}));
     EXPECT_EQ(well_known_udp_ports(), (std::set<int>{7, 9, 13, 19, 37, 53}));
 
-    velmora_run second = prepared(all);
+    velmora_process second = prepared(all);
     write_file(second.folder + "/VESK.TXT", quotes);
     program_start(&second, {});
     const std::string box = "VESK - bind(sock) failed: Socket Error Nr: 10048\nVESK already running ?\n";
@@ -175,7 +176,7 @@ TEST(Startup, SecondInstanceReportsEveryPortInUse)
 TEST(Startup, RestartBindsPortsWithLingeringConnections)
 {
     const std::set<service_flag> on = {flag_daytime, flag_time};
-    velmora_run first = launch(on);
+    velmora_process first = launch(on);
     ASSERT_TRUE(wait_for_ports(on)) << program_errors(first);
     for (int port : {13, 37, 13, 37}) {
         const int c = tcp_connect(port);
@@ -188,7 +189,7 @@ TEST(Startup, RestartBindsPortsWithLingeringConnections)
     EXPECT_EQ(program_stop(&first), 0);
     program_discard(&first);
 
-    velmora_run second = prepared(on);
+    velmora_process second = prepared(on);
     program_start(&second, {});
     EXPECT_TRUE(wait_for_ports(on, 5s)) << program_errors(second);
     EXPECT_EQ(count_of(program_errors(second), "failed"), 0) << program_errors(second);
@@ -208,7 +209,7 @@ TEST(Startup, AlteredExecutableExits255WithoutBinding)
 
     struct change { const char* what; bool append; };
     for (const change ch : {change{"one byte changed", false}, change{"one byte appended", true}}) {
-        velmora_run run = prepared({flag_echo, flag_time});
+        velmora_process run = prepared({flag_echo, flag_time});
         std::string image = read_file(run.program);
         ASSERT_GT(image.size(), 1000u);
         if (ch.append) {
@@ -237,7 +238,7 @@ TEST(Startup, AlteredExecutableExits255WithoutBinding)
 // copy fails its check until it is stamped anew, and then starts.
 TEST(Startup, AStrippedProgramStartsOnceStampedAgain)
 {
-    velmora_run run = prepared({flag_daytime});
+    velmora_process run = prepared({flag_daytime});
     const std::string strip = std::string(VELMORA_STRIP) + " --remove-section=.comment " + run.program;
     ASSERT_EQ(std::system(strip.c_str()), 0);
     program_start(&run, {});
@@ -252,17 +253,25 @@ TEST(Startup, AStrippedProgramStartsOnceStampedAgain)
 
 namespace {
 
-// A service manager's notification socket: a Unix datagram socket at `name`
-// ('@' first: an abstract name), as NOTIFY_SOCKET names it.
-int notification_socket(const std::string& name)
+// The address that NOTIFY_SOCKET names as `name` ('@' first: an abstract
+// name); `size` receives its length.
+sockaddr_un notification_address(const std::string& name, socklen_t* size)
 {
-    const int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     std::memcpy(address.sun_path, name.data(), name.size());
     if (name[0] == '@') address.sun_path[0] = '\0';
-    const socklen_t size = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + name.size());
-    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&address), size) != 0) return -1;
+    *size = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + name.size());
+    return address;
+}
+
+// A service manager's notification socket: a Unix datagram socket at `name`.
+int notification_socket(const std::string& name)
+{
+    const int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    socklen_t size = 0;
+    const sockaddr_un address = notification_address(name, &size);
+    if (fd < 0 || ::bind(fd, reinterpret_cast<const sockaddr*>(&address), size) != 0) return -1;
     return fd;
 }
 
@@ -285,7 +294,7 @@ TEST(Startup, TellsAServiceManagerItIsReadyOnceThePortsAreBound)
     const std::string name = "@velmora-notify-" + std::to_string(::getpid());
     const int manager = notification_socket(name);
     ASSERT_GE(manager, 0);
-    velmora_run run = prepared({flag_echo, flag_quote, flag_time});
+    velmora_process run = prepared({flag_echo, flag_quote, flag_time});
     write_file(run.folder + "/VESK.TXT", std::string("A quote.\n%\n"));
     program_start(&run, {.environment = {"NOTIFY_SOCKET=" + name}});
     const std::string told = notification(manager, 10000);
@@ -305,7 +314,7 @@ TEST(Startup, TellsAServiceManagerItIsReadyOnceThePortsAreBound)
 // service's two ports free it is ready.
 TEST(Startup, UnderAServiceManagerNothingBoundEndsWithStatusOne)
 {
-    velmora_run run = prepared({flag_daytime});
+    velmora_process run = prepared({flag_daytime});
     // A path this time, in Velmora's scratch folder.
     const std::string name = run.folder + "/notify";
     const int manager = notification_socket(name);
@@ -346,12 +355,93 @@ TEST(Startup, UnderAServiceManagerNothingBoundEndsWithStatusOne)
     ::close(manager);
 }
 
+// With two addresses, the start report and the status name the address of
+// each listener that failed, and the missing quote file once.
+TEST(Startup, TheReportNamesTheAddressEachFailedListenerHad)
+{
+    const std::string name = "@velmora-two-" + std::to_string(::getpid());
+    const int manager = notification_socket(name);
+    ASSERT_GE(manager, 0);
+    const int holder = ::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in6 loopback{};
+    loopback.sin6_family = AF_INET6;
+    loopback.sin6_addr = in6addr_loopback;
+    loopback.sin6_port = htons(7);
+    ASSERT_EQ(::bind(holder, reinterpret_cast<sockaddr*>(&loopback), sizeof loopback), 0);
+    ASSERT_EQ(::listen(holder, 1), 0);
+    velmora_process run = prepared({flag_echo, flag_quote});
+    program_start(&run, {.arguments = {"--listen", "127.0.0.1", "--listen", "::1"},
+                         .environment = {"NOTIFY_SOCKET=" + name}});
+    const std::string account = "running echo (TCP [::1]:7 in use); not running: quote (no quote file)";
+    EXPECT_EQ(notification(manager, 10000), "READY=1\nSTATUS=" + account) << program_errors(run);
+    EXPECT_TRUE(wait_until([&] { return count_of(program_errors(run), "/VELMORA.CFG: " + account + "\n") == 1; }, 3s))
+        << program_errors(run);
+    EXPECT_EQ(program_stop(&run), 0);
+    program_discard(&run);
+    ::close(holder);
+    ::close(manager);
+}
+
+// Words that are neither WAIT nor an option are still ignored, and named in
+// one line: "-l 127.0.0.2" leaves every address served.
+TEST(Startup, StrayWordsAreNamedInOneLine)
+{
+    velmora_process run = prepared({flag_echo});
+    program_start(&run, {.arguments = {"-l", "127.0.0.2"}});
+    ASSERT_TRUE(wait_for_ports({flag_echo})) << program_errors(run);
+    EXPECT_TRUE(echo_answers("on 127.0.0.1"));
+    EXPECT_EQ(count_of(program_errors(run), "Velmora: ignored -l 127.0.0.2: only WAIT and the options that begin with "
+                                            "-- are read\n"),
+              1)
+        << program_errors(run);
+    EXPECT_EQ(program_stop(&run), 0);
+    program_discard(&run);
+}
+
+// A refused option is the first and only thing said.
+TEST(Startup, AWrongOptionIsRefusedBeforeAnythingIsSaid)
+{
+    velmora_process run = prepared({flag_echo});
+    program_start(&run, {.arguments = {"--bogus"}});
+    EXPECT_EQ(program_wait(&run, 10000), 255);
+    EXPECT_EQ(program_errors(run), "Velmora V1.0: --bogus: no such option\n");
+    EXPECT_EQ(program_output(run), "");
+    program_discard(&run);
+}
+
+// A notification socket that never reads, its queue already full: the
+// notification is dropped, said so, and SIGTERM still ends Velmora.
+TEST(Startup, AFullNotificationSocketHoldsNeitherTheStartNorTheEnd)
+{
+    const std::string name = "@velmora-full-" + std::to_string(::getpid());
+    const int manager = notification_socket(name);
+    ASSERT_GE(manager, 0);
+    socklen_t size = 0;
+    const sockaddr_un address = notification_address(name, &size);
+    const int filler = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    int queued = 0;
+    while (queued < 100000 &&
+           ::sendto(filler, "x", 1, MSG_DONTWAIT, reinterpret_cast<const sockaddr*>(&address), size) == 1)
+        ++queued;
+    ASSERT_EQ(errno, EAGAIN) << "after " << queued << " datagrams";
+    velmora_process run = prepared({flag_echo});
+    program_start(&run, {.environment = {"NOTIFY_SOCKET=" + name}});
+    ASSERT_TRUE(wait_for_ports({flag_echo})) << program_errors(run);
+    EXPECT_TRUE(wait_until([&] { return count_of(program_errors(run), "notification at once; it was dropped") == 1; },
+                           5s))
+        << program_errors(run);
+    EXPECT_EQ(program_stop(&run, 5000), 0) << program_errors(run);
+    program_discard(&run);
+    ::close(filler);
+    ::close(manager);
+}
+
 // --quiet: connections leave no line on standard output; without it each
 // does.
 TEST(Startup, QuietWritesNoLinePerConnection)
 {
     for (const bool quiet : {false, true}) {
-        velmora_run run = prepared({flag_echo});
+        velmora_process run = prepared({flag_echo});
         program_start(&run, {.arguments = quiet ? std::vector<std::string>{"--quiet"} : std::vector<std::string>{}});
         ASSERT_TRUE(wait_for_ports({flag_echo})) << program_errors(run);
         for (int i = 0; i < 3; ++i) {

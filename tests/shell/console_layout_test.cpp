@@ -11,6 +11,7 @@
 #include "console_layout.h"
 #include "console_template.h"
 #include "control_dialog.h"
+#include "service_table.h"
 
 namespace {
 
@@ -73,8 +74,8 @@ TEST(ConsoleLayout, NoTwoControlsShareACell)
 
 TEST(ConsoleLayout, ControlsSitInTheFramesTheTemplatePutsThemIn)
 {
-    const cell_box services = frame_box(maindlg_controls[index_of(id_frame)]);
-    const cell_box options = frame_box(maindlg_controls[index_of(id_options_frame)]);
+    const cell_box services = frame_box(maindlg_controls[index_of(IDC_FRAME)]);
+    const cell_box options = frame_box(maindlg_controls[index_of(IDC_OPTIONS_FRAME)]);
     auto inside = [](const cell_span& span, const cell_box& box) {
         return span.row > box.top && span.row < box.bottom && span.first_col > box.left && span.last_col < box.right;
     };
@@ -107,17 +108,39 @@ TEST(ConsoleLabels, AmpersandsMarkTheNextLetterAndDoubledOnesStandForThemselves)
     EXPECT_FALSE(label_has_mnemonic("A&&B", 'b'));
 }
 
+// The boxes' labels come from velmora.rc; the flag each box stands for is
+// the place of its service in the service table.
+TEST(ConsoleTemplate, EachFlagHasACheckBoxOfItsOwnAndAServiceBoxNamesItsPort)
+{
+    std::set<int> ids;
+    for (int flag = 0; flag < dialog_box_count; ++flag) {
+        const int index = index_of(dialog_box_id(flag));
+        ASSERT_GE(index, 0) << flag;
+        const template_control& box = maindlg_controls[index];
+        EXPECT_EQ(box.kind, control_kind::check_box) << box.text;
+        ids.insert(box.id);
+        std::string label;
+        for (const char* c = box.text; *c != '\0'; ++c)
+            if (*c != '&') label += *c;
+        const std::string expected = flag < service_count ? "(Port " + std::to_string(service_table[flag].port) + ","
+                                     : flag == selection_run_as_service_flag ? "Run as Service"
+                                                                             : "AutoStart";
+        EXPECT_NE(label.find(expected), std::string::npos) << label << " for flag " << flag;
+    }
+    EXPECT_EQ(ids.size(), static_cast<std::size_t>(dialog_box_count));
+}
+
 TEST(ConsoleFocus, TabVisitsEveryEnabledControlOnceAndSkipsTheDisabledOnes)
 {
     std::vector<int> visited;
     int focus = first_focus();
-    EXPECT_EQ(maindlg_controls[focus].id, id_echo);
+    EXPECT_EQ(maindlg_controls[focus].id, IDC_ECHO);
     for (int step = 0; step < 12; ++step) {
         visited.push_back(maindlg_controls[focus].id);
         focus = step_focus(focus, 1);
     }
     EXPECT_EQ(visited, (std::vector<int>{101, 102, 103, 104, 105, 106, 115, 110, 116, 108, 112, 111}));
-    EXPECT_EQ(maindlg_controls[focus].id, id_echo);
+    EXPECT_EQ(maindlg_controls[focus].id, IDC_ECHO);
     for (int i = 0; i < maindlg_control_count; ++i)
         if (takes_focus(i)) {
             EXPECT_EQ(step_focus(step_focus(i, 1), -1), i) << maindlg_controls[i].id;
@@ -128,7 +151,7 @@ int id_at(int index) { return index < 0 ? -1 : maindlg_controls[index].id; }
 
 TEST(ConsoleFocus, AUniqueMnemonicClicksItsControl)
 {
-    const int echo = index_of(id_echo);
+    const int echo = index_of(IDC_ECHO);
     for (auto [letter, id] : std::initializer_list<std::pair<char, int>>{
              {'e', 101}, {'y', 103}, {'Q', 104}, {'c', 105}, {'a', 111}, {'x', 108}}) {
         const mnemonic_hit hit = find_mnemonic(echo, letter);
@@ -140,7 +163,7 @@ TEST(ConsoleFocus, AUniqueMnemonicClicksItsControl)
 TEST(ConsoleFocus, ASharedMnemonicMovesTheFocusInTurnWithoutClicking)
 {
     // 'd': "&Di&scard" and "&Discard changes"; "&DNS" is disabled.
-    int focus = index_of(id_echo);
+    int focus = index_of(IDC_ECHO);
     std::vector<int> reached;
     for (int press = 0; press < 3; ++press) {
         const mnemonic_hit hit = find_mnemonic(focus, 'd');
@@ -150,7 +173,7 @@ TEST(ConsoleFocus, ASharedMnemonicMovesTheFocusInTurnWithoutClicking)
     }
     EXPECT_EQ(reached, (std::vector<int>{102, 112, 102}));
     // 's': Stop, Discard's second mark, Run as Service and AutoStart.
-    focus = index_of(id_echo);
+    focus = index_of(IDC_ECHO);
     reached.clear();
     for (int press = 0; press < 4; ++press) {
         focus = find_mnemonic(focus, 's').index;
@@ -161,8 +184,8 @@ TEST(ConsoleFocus, ASharedMnemonicMovesTheFocusInTurnWithoutClicking)
 
 TEST(ConsoleFocus, DisabledOrUnknownLettersReachNothing)
 {
-    EXPECT_EQ(find_mnemonic(index_of(id_echo), 'r').index, -1); // only "&Restart all Services"
-    EXPECT_EQ(find_mnemonic(index_of(id_echo), 'z').index, -1);
+    EXPECT_EQ(find_mnemonic(index_of(IDC_ECHO), 'r').index, -1); // only "&Restart all Services"
+    EXPECT_EQ(find_mnemonic(index_of(IDC_ECHO), 'z').index, -1);
 }
 
 TEST(ConsoleKeys, LettersAreMnemonicsPlainWithAltOrWithTheMetaBit)

@@ -57,7 +57,7 @@ ServiceSelection marked_record()
     const std::uint32_t flags[10] = {1, 0, 1, 0, 7, 1, 0, 1, 0, 1}; // chargen_on is 7
     ServiceSelection record{};
     record.format_version = 256;
-    for (int i = 0; i < 10; ++i) selection_flag(record, i) = flags[i];
+    for (int i = 0; i < 10; ++i) record.flags[i] = flags[i];
     return record;
 }
 constexpr std::uint32_t marked_states[10] = {1, 0, 1, 0, 1, 1, 0, 1, 0, 1};
@@ -72,9 +72,9 @@ protected:
     }
     void TearDown() override { ::unlink(cfg_path().c_str()); }
 
-    static std::intptr_t send(unsigned message, std::uintptr_t first = 0, std::intptr_t second = 0)
+    static std::intptr_t send_to_dialog(unsigned message, std::uintptr_t wparam = 0, std::intptr_t lparam = 0)
     {
-        return control_dialog_proc(fake_host, &host_choice, message, first, second);
+        return control_dialog_proc(fake_host, &host_choice, message, wparam, lparam);
     }
     static void tick(const std::vector<std::uint32_t>& states)
     {
@@ -85,7 +85,7 @@ protected:
 TEST_F(DialogProc, InitialisationSetsTheTenBoxesFromTheRecordInPairOrder)
 {
     host_choice = marked_record();
-    EXPECT_EQ(send(dialog_message_init), 1);
+    EXPECT_EQ(send_to_dialog(dialog_message_init), 1);
     EXPECT_EQ(host_calls, checks_of(marked_states));
 }
 
@@ -94,7 +94,7 @@ TEST_F(DialogProc, ApplyReadsTheBoxesSavesRestartsAndQuits)
     const std::vector<std::uint32_t> ticked = {0, 1, 0, 1, 0, 0, 1, 0, 1, 1};
     tick(ticked);
     host_choice = marked_record();
-    EXPECT_EQ(send(dialog_message_command, id_apply), 0);
+    EXPECT_EQ(send_to_dialog(dialog_message_command, IDC_APPLY), 0);
     EXPECT_EQ(host_calls, joined(reads_in_pair_order(), {"autostart 1", "new_instance", "post_quit 0"}));
     EXPECT_EQ(read_bytes(cfg_path()), settings_image(256, ticked));
 }
@@ -103,7 +103,7 @@ TEST_F(DialogProc, ApplyWithAutostartClearedRemovesTheEntry)
 {
     const std::vector<std::uint32_t> ticked = {1, 0, 0, 0, 0, 0, 0, 0, 0, 0};
     tick(ticked);
-    send(dialog_message_command, id_apply);
+    send_to_dialog(dialog_message_command, IDC_APPLY);
     EXPECT_EQ(host_calls, joined(reads_in_pair_order(), {"autostart 0", "new_instance", "post_quit 0"}));
 }
 
@@ -112,7 +112,7 @@ TEST_F(DialogProc, ApplyOverwritesOnlyTheFirst44BytesOfALongerFile)
     ASSERT_TRUE(write_file(cfg_path(), std::vector<unsigned char>(60, 0xEE)));
     const std::vector<std::uint32_t> ticked = {1, 1, 1, 1, 1, 1, 1, 1, 1, 1};
     tick(ticked);
-    send(dialog_message_command, id_apply);
+    send_to_dialog(dialog_message_command, IDC_APPLY);
     std::vector<unsigned char> expected = settings_image(256, ticked);
     expected.resize(60, 0xEE);
     EXPECT_EQ(read_bytes(cfg_path()), expected);
@@ -123,11 +123,11 @@ TEST_F(DialogProc, ApplyOverwritesOnlyTheFirst44BytesOfALongerFile)
 TEST_F(DialogProc, ApplyRightAfterInitialisationWritesTheLoadedRecordBack)
 {
     host_choice = marked_record();
-    send(dialog_message_init);
+    send_to_dialog(dialog_message_init);
     host_choice = ServiceSelection{};
-    send(dialog_message_command, id_apply);
+    send_to_dialog(dialog_message_command, IDC_APPLY);
     EXPECT_EQ(read_bytes(cfg_path()), settings_image(256, {1, 0, 1, 0, 1, 1, 0, 1, 0, 1}));
-    EXPECT_EQ(host_choice.dns_on, 1u);
+    EXPECT_EQ(host_choice.flags[7], 1u);
     EXPECT_EQ(host_choice.format_version, 256u);
 }
 
@@ -137,7 +137,7 @@ TEST_F(DialogProc, FailedRestartSavesShowsTheBoxAndKeepsRunning)
     const std::vector<std::uint32_t> ticked = {1, 0, 0, 0, 0, 0, 0, 0, 0, 0};
     tick(ticked);
     testing::internal::CaptureStderr();
-    send(dialog_message_command, id_apply);
+    send_to_dialog(dialog_message_command, IDC_APPLY);
     const std::string shown = testing::internal::GetCapturedStderr();
     EXPECT_EQ(host_calls, joined(reads_in_pair_order(), {"autostart 0", "new_instance"}));
     EXPECT_EQ(shown.rfind("Velmora V1.0: ", 0), 0u) << shown;
@@ -175,7 +175,7 @@ TEST_F(DialogProc, UnsavableFileShowsWhyAndKeepsThisInstanceAndItsChoice)
         ASSERT_EQ(c.make(path.c_str()), 0);
         tick({0, 1, 0, 1, 0, 0, 1, 0, 1, 0});
         testing::internal::CaptureStderr();
-        send(dialog_message_command, id_apply);
+        send_to_dialog(dialog_message_command, IDC_APPLY);
         const std::string shown = testing::internal::GetCapturedStderr();
         std::remove(path.c_str());
         std::remove((path + ".pipe").c_str());
@@ -184,14 +184,14 @@ TEST_F(DialogProc, UnsavableFileShowsWhyAndKeepsThisInstanceAndItsChoice)
         EXPECT_EQ(shown, "Velmora V1.0: The selection could not be saved to\n" + path + "\n" + c.reason +
                              "\nVelmora goes on with the services it runs now and was not restarted.\n");
         host_calls.clear();
-        send(dialog_message_command, id_discard_changes);
+        send_to_dialog(dialog_message_command, IDC_DISCARD_CHANGES);
         EXPECT_EQ(host_calls, joined(checks_of(marked_states), {"minimize"}));
     }
 }
 
 TEST_F(DialogProc, StopClosesThenPostsQuitWithoutSaving)
 {
-    EXPECT_EQ(send(dialog_message_command, id_stop), 0);
+    EXPECT_EQ(send_to_dialog(dialog_message_command, IDC_STOP), 0);
     EXPECT_EQ(host_calls, (calls{"close", "post_quit 0"}));
     EXPECT_TRUE(read_bytes(cfg_path()).empty());
 }
@@ -201,7 +201,7 @@ TEST_F(DialogProc, DiscardResetsTheBoxesFromTheRecordThenMinimisesAndSoHides)
     host_minimize_sends_size = true;
     host_choice = marked_record();
     tick({0, 1, 0, 1, 0, 0, 1, 0, 1, 0});
-    EXPECT_EQ(send(dialog_message_command, id_discard_changes), 0);
+    EXPECT_EQ(send_to_dialog(dialog_message_command, IDC_DISCARD_CHANGES), 0);
     EXPECT_EQ(host_calls, joined(checks_of(marked_states), {"minimize", "hide"}));
     EXPECT_TRUE(read_bytes(cfg_path()).empty());
 }
@@ -209,7 +209,7 @@ TEST_F(DialogProc, DiscardResetsTheBoxesFromTheRecordThenMinimisesAndSoHides)
 TEST_F(DialogProc, CloseBoxMinimisesAndSoHidesWithoutEnding)
 {
     host_minimize_sends_size = true;
-    EXPECT_EQ(send(dialog_message_close), 0);
+    EXPECT_EQ(send_to_dialog(dialog_message_close), 0);
     EXPECT_EQ(host_calls, (calls{"minimize", "hide"}));
 }
 
@@ -217,20 +217,20 @@ TEST_F(DialogProc, OnlyTheMinimisedSizeKindHides)
 {
     constexpr std::uintptr_t size_restored = 0, size_maximized = 2, size_maxshow = 3, size_maxhide = 4;
     for (std::uintptr_t kind : {size_restored, size_maximized, size_maxshow, size_maxhide})
-        EXPECT_EQ(send(dialog_message_size, kind), 0);
+        EXPECT_EQ(send_to_dialog(dialog_message_size, kind), 0);
     EXPECT_TRUE(host_calls.empty());
-    EXPECT_EQ(send(dialog_message_size, dialog_size_minimized), 0);
+    EXPECT_EQ(send_to_dialog(dialog_message_size, dialog_size_minimized), 0);
     EXPECT_EQ(host_calls, (calls{"hide"}));
 }
 
 TEST_F(DialogProc, CommandTakesTheControlIdFromTheLowWordOnly)
 {
-    send(dialog_message_command, (5u << 16) | id_stop);
+    send_to_dialog(dialog_message_command, (5u << 16) | IDC_STOP);
     EXPECT_EQ(host_calls, (calls{"close", "post_quit 0"}));
     host_calls.clear();
     // A button's id in the high word is a notification code, not a control.
-    send(dialog_message_command, (static_cast<std::uintptr_t>(id_stop) << 16) | id_echo);
-    send(dialog_message_command, (static_cast<std::uintptr_t>(id_apply) << 16) | id_echo);
+    send_to_dialog(dialog_message_command, (static_cast<std::uintptr_t>(IDC_STOP) << 16) | IDC_ECHO);
+    send_to_dialog(dialog_message_command, (static_cast<std::uintptr_t>(IDC_APPLY) << 16) | IDC_ECHO);
     EXPECT_TRUE(host_calls.empty());
 }
 
@@ -239,37 +239,37 @@ TEST_F(DialogProc, OtherControlIdsDoNothing)
     // Box clicks, the disabled restart button, the frames, and the ids
     // Enter and Esc give in a Windows dialog.
     for (int id : {101, 102, 103, 104, 105, 106, 107, 109, 110, 113, 114, 115, 116, id_ok, id_cancel, 0, 0xFFFF})
-        EXPECT_EQ(send(dialog_message_command, static_cast<std::uintptr_t>(id)), 0) << id;
+        EXPECT_EQ(send_to_dialog(dialog_message_command, static_cast<std::uintptr_t>(id)), 0) << id;
     EXPECT_TRUE(host_calls.empty());
 }
 
 TEST_F(DialogProc, IconBringsTheDialogUpOnlyOnTheLeftPress)
 {
     for (unsigned mouse : {wm_mousemove, wm_lbuttonup, wm_lbuttondblclk, wm_rbuttondown, wm_rbuttonup})
-        EXPECT_EQ(send(dialog_message_icon, 1, mouse), 0) << mouse;
+        EXPECT_EQ(send_to_dialog(dialog_message_icon, 1, mouse), 0) << mouse;
     EXPECT_TRUE(host_calls.empty());
     // The icon id in the first parameter is not looked at.
-    EXPECT_EQ(send(dialog_message_icon, 1, dialog_mouse_left_down), 0);
-    EXPECT_EQ(send(dialog_message_icon, 42, dialog_mouse_left_down), 0);
+    EXPECT_EQ(send_to_dialog(dialog_message_icon, 1, dialog_mouse_left_down), 0);
+    EXPECT_EQ(send_to_dialog(dialog_message_icon, 42, dialog_mouse_left_down), 0);
     EXPECT_EQ(host_calls, (calls{"bring_up", "bring_up"}));
 }
 
 TEST_F(DialogProc, EndSessionIsHandledAndDoesNothing)
 {
-    EXPECT_EQ(send(dialog_message_end_session, 1), 1);
+    EXPECT_EQ(send_to_dialog(dialog_message_end_session, 1), 1);
     EXPECT_TRUE(host_calls.empty());
 }
 
 TEST_F(DialogProc, UserChangedStartsAnotherIconThread)
 {
-    EXPECT_EQ(send(dialog_message_user_changed), 0);
+    EXPECT_EQ(send_to_dialog(dialog_message_user_changed), 0);
     EXPECT_EQ(host_calls, (calls{"icon_thread"}));
 }
 
 TEST_F(DialogProc, OtherMessagesDoNothing)
 {
     for (unsigned message : {wm_paint, wm_destroy, wm_syscommand, wm_timer, dialog_mouse_left_down})
-        EXPECT_EQ(send(message, id_stop, dialog_mouse_left_down), 0) << message;
+        EXPECT_EQ(send_to_dialog(message, IDC_STOP, dialog_mouse_left_down), 0) << message;
     EXPECT_TRUE(host_calls.empty());
 }
 

@@ -11,32 +11,32 @@ namespace {
 
 void note(const std::string& call) { host_calls.push_back(call); }
 
-void check(int id, int state)
+void host_check(int id, int state)
 {
     note("check " + std::to_string(id) + " " + std::to_string(state));
     host_boxes[id] = state;
 }
 
-int is_checked(int id)
+int host_is_checked(int id)
 {
     note("is_checked " + std::to_string(id));
     return host_boxes[id];
 }
 
-void bring_up() { note("bring_up"); }
+void host_bring_up() { note("bring_up"); }
 
-void minimize()
+void host_minimize()
 {
     note("minimize");
     if (host_minimize_sends_size) control_dialog_proc(fake_host, &host_choice, dialog_message_size, dialog_size_minimized, 0);
 }
 
-void hide() { note("hide"); }
-void close() { note("close"); }
-void post_quit(int code) { note("post_quit " + std::to_string(code)); }
-void icon_thread() { note("icon_thread"); }
+void host_hide() { note("hide"); }
+void host_close() { note("close"); }
+void host_post_quit(int code) { note("post_quit " + std::to_string(code)); }
+void host_icon_thread() { note("icon_thread"); }
 
-bool new_instance()
+bool host_new_instance()
 {
     note("new_instance");
     return host_restart_works;
@@ -46,7 +46,8 @@ bool new_instance()
 
 ServiceSelection host_choice;
 
-const dialog_host fake_host = {check, is_checked, bring_up, minimize, hide, close, post_quit, icon_thread, new_instance};
+const dialog_host fake_host = {host_check,     host_is_checked, host_bring_up,    host_minimize,   host_hide,
+                               host_close,     host_post_quit,  host_icon_thread, host_new_instance};
 
 void reset_fake_host()
 {

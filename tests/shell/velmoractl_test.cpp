@@ -4,10 +4,15 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
 #include <filesystem>
 #include <string>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <thread>
 #include <vector>
 
 #include "program_run.h"
@@ -268,4 +273,94 @@ TEST_F(Velmoractl, ConcurrentWritersLoseNoChange)
         }
         EXPECT_EQ(read_bytes(beside()), settings_image(256, expected));
     }
+}
+
+// A link to a file outside swapped in and out of VELMORA.CFG's place
+// (RENAME_EXCHANGE: at every moment the name is one or the other) while
+// velmoractl saves again and again: whatever each save does, the outside
+// file is never written, and nothing new appears beside it.
+TEST_F(Velmoractl, ALinkSwappedInDuringASaveLeadsItNowhereElse)
+{
+    fs::create_directory(folder() / "outside");
+    const fs::path outside = folder() / "outside" / "victim.cfg";
+    const bytes victim = settings_image(256, {0, 0, 0, 0, 0, 0, 0, 0, 0, 0});
+    write_file(outside, victim);
+    write_file(beside(), settings_image(256, {0, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
+    const fs::path swap = folder() / "bin" / "swap";
+    fs::create_symlink(outside, swap);
+
+    // At least 10,000 swaps and 20 saves, however slow a save is in this
+    // build; both bounded.
+    std::atomic<bool> swapping{true};
+    std::atomic<int> saves{0};
+    int swaps = 0;
+    std::thread swapper([&] {
+        for (; swaps < 2000000 && (swaps < 10000 || saves < 20); ++swaps) {
+            if (::renameat2(AT_FDCWD, beside().c_str(), AT_FDCWD, swap.c_str(), RENAME_EXCHANGE) != 0) break;
+            const timespec pause{0, 50000};
+            ::nanosleep(&pause, nullptr);
+        }
+        swapping = false;
+    });
+    for (; swapping && saves < 2000; ++saves) run({"set", "echo", saves % 2 == 0 ? "on" : "off"});
+    swapper.join();
+    EXPECT_GE(swaps, 10000);
+    EXPECT_GE(saves, 20);
+    EXPECT_EQ(read_bytes(outside), victim);
+    EXPECT_EQ(names_in(folder() / "outside"), (std::vector<std::string>{"victim.cfg"}));
+}
+
+// A link in the lock file's place is never followed: its target is not
+// made, and the save is refused with the reason.
+TEST_F(Velmoractl, ALinkInTheLockFilesPlaceIsNotFollowed)
+{
+    const bytes before = settings_image(256, {0, 0, 0, 0, 0, 0, 0, 0, 0, 0});
+    write_file(beside(), before);
+    fs::create_symlink(other(), beside().string() + ".lock");
+    const program_result result = run({"set", "daytime", "on"});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_NE(result.errors.find("lock file (.lock beside it) is a link"), std::string::npos) << result.errors;
+    EXPECT_FALSE(fs::exists(other()));
+    EXPECT_EQ(read_bytes(beside()), before);
+}
+
+// Another holder (an administrator's flock(1), say) keeps the lock past the
+// wait: velmoractl gives up, says why and leaves the file as it was.
+TEST_F(Velmoractl, ALockHeldPastTheWaitChangesNothing)
+{
+    const bytes before = settings_image(256, {0, 0, 0, 0, 0, 0, 0, 0, 0, 0});
+    write_file(beside(), before);
+    const int held = ::open((beside().string() + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    ASSERT_GE(held, 0);
+    ASSERT_EQ(::flock(held, LOCK_EX), 0);
+    const program_result result = run_to_end(command.program, {.arguments = {"set", "chargen", "on"}}, 30000);
+    ::close(held);
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.output, "");
+    EXPECT_NE(result.errors.find("Another change to it is being saved; nothing was changed."), std::string::npos)
+        << result.errors;
+    EXPECT_EQ(read_bytes(beside()), before);
+}
+
+// A user who may write VELMORA.CFG but not its folder cannot make the lock
+// file: the save says so (not that the file is missing) and changes
+// nothing; once the lock file is there, readable, the save goes through.
+TEST_F(Velmoractl, AnUnwritableFolderNeedsTheLockFileMadeBeforehand)
+{
+    const bytes before = settings_image(256, {0, 0, 0, 0, 0, 0, 0, 0, 0, 0});
+    write_file(beside(), before);
+    ASSERT_EQ(::chmod(beside().c_str(), 0666), 0);
+    ASSERT_EQ(::chmod((folder() / "bin").c_str(), 0755), 0);
+    program_result result = run({"set", "quote", "on"}, nobody);
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.errors, "velmoractl: the selection could not be saved to " + beside().string() +
+                                 ".\nIts lock file (.lock beside it) cannot be made or opened; nothing was changed.\n"
+                                 "Error Nr: " + std::to_string(EACCES) + "\n");
+    EXPECT_EQ(read_bytes(beside()), before);
+
+    write_file(beside().string() + ".lock", "");
+    ASSERT_EQ(::chmod((beside().string() + ".lock").c_str(), 0444), 0);
+    result = run({"set", "quote", "on"}, nobody);
+    EXPECT_EQ(result.status, 0) << result.errors;
+    EXPECT_EQ(read_bytes(beside()), settings_image(256, {0, 0, 0, 1, 0, 0, 0, 0, 0, 0}));
 }

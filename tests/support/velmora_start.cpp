@@ -12,7 +12,7 @@ const char* velmora_program()
     return other != nullptr && *other != '\0' ? other : VELMORA_PROGRAM;
 }
 
-bool velmora_folder(velmora_run* run, const velmora_setup& setup)
+bool velmora_folder(velmora_process* run, const velmora_setup& setup)
 {
     if (!scratch_copy(run, velmora_program(), "velmora")) return false;
     const std::string settings = run->folder + "/VELMORA.CFG";
@@ -24,7 +24,7 @@ bool velmora_folder(velmora_run* run, const velmora_setup& setup)
     return !setup.prepare || setup.prepare(run->folder);
 }
 
-bool velmora_start(velmora_run* run, const velmora_setup& setup)
+bool velmora_start(velmora_process* run, const velmora_setup& setup)
 {
     return velmora_folder(run, setup) && program_start(run, setup);
 }

@@ -11,7 +11,7 @@
 #include "program_run.h"
 #include "settings_image.h"
 
-using velmora_run = program_run;
+using velmora_process = program_run;
 
 struct velmora_setup : launch_options {
     std::optional<std::vector<unsigned char>> settings = all_services(); // nullopt: no file
@@ -25,6 +25,6 @@ struct velmora_setup : launch_options {
 // VELMORA_UNDER_TEST names, to run the same tests against another build.
 const char* velmora_program();
 // Makes the scratch folder with the copy and the files; false when it cannot.
-bool velmora_folder(velmora_run* run, const velmora_setup& setup);
+bool velmora_folder(velmora_process* run, const velmora_setup& setup);
 // velmora_folder, then starts the copy with the setup's launch options.
-bool velmora_start(velmora_run* run, const velmora_setup& setup);
+bool velmora_start(velmora_process* run, const velmora_setup& setup);

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "dns.h"
+#include "random_generator.h"
 #include "recent_datagrams.h"
 #include "sockets.h"
 
@@ -161,8 +162,9 @@ TEST(DnsReflector, ResponsesAndQuickRepeatsAreNotAnswered)
     EXPECT_FALSE(dns_is_response(query.data(), static_cast<int>(query.size())));
     EXPECT_TRUE(dns_is_response(response.data(), static_cast<int>(response.size())));
 
-    recent_datagrams table;
-    recent_datagrams_clear(&table);
+    const std::unique_ptr<recent_datagrams> made = recent_datagrams_make();
+    ASSERT_NE(made, nullptr);
+    recent_datagrams& table = *made;
     net_address one = net_ipv4_address(0x7F000001, 5000), other = net_ipv4_address(0x7F000001, 5001);
     const int n = static_cast<int>(query.size());
     const std::uint32_t t = 0xFFFFFF00u; // the tick count wraps within the window
@@ -187,4 +189,30 @@ TEST(DnsReflector, ResponsesAndQuickRepeatsAreNotAnswered)
         refused += !recent_datagrams_admit(&table, &one, q.data(), n + 1, t + id / 100);
     }
     EXPECT_EQ(refused, 0);
+}
+
+// A reflector keeps many datagrams circulating at once: each ends at its
+// first repeat as long as no more than the table holds circulate, and
+// none is forgotten before recent_capacity answers have followed it.
+TEST(DnsReflector, EveryCirculatingDatagramEndsAtItsFirstRepeat)
+{
+    const std::unique_ptr<recent_datagrams> table = recent_datagrams_make();
+    ASSERT_NE(table, nullptr);
+    const net_address reflector = net_ipv4_address(0x7F000001, 5000);
+    std::uint32_t seed = 7;
+    std::vector<bytes> circulating(recent_capacity);
+    for (bytes& b : circulating) {
+        b.resize(20);
+        for (unsigned char& c : b) c = static_cast<unsigned char>(random_next(&seed));
+    }
+    int answered = 0;
+    for (int round = 0; round < 3; ++round)
+        for (const bytes& b : circulating)
+            answered += recent_datagrams_admit(table.get(), &reflector, b.data(), 20, 1000 + round);
+    EXPECT_EQ(answered, recent_capacity) << "each answered once";
+    // One answer more pushes the oldest out, and only it.
+    const bytes fresh(20, 0xEE);
+    EXPECT_TRUE(recent_datagrams_admit(table.get(), &reflector, fresh.data(), 20, 1100));
+    EXPECT_TRUE(recent_datagrams_admit(table.get(), &reflector, circulating[0].data(), 20, 1100));
+    EXPECT_FALSE(recent_datagrams_admit(table.get(), &reflector, circulating[2].data(), 20, 1100));
 }

@@ -14,8 +14,8 @@ ServiceSelection marked_record()
 {
     ServiceSelection r{};
     r.format_version = 7;
-    r.echo_on = 0xAAAA;
-    r.auto_start = 0xBBBB;
+    r.flags[0] = 0xAAAA;
+    r.flags[9] = 0xBBBB;
     return r;
 }
 
@@ -25,11 +25,11 @@ TEST(Selection, WrittenImageIsVersionThenTenFlagsInRecordOrder)
 {
     ServiceSelection r{};
     r.format_version = 256;
-    r.echo_on = 1;
-    r.quote_on = 1;
-    r.time_on = 1;
-    r.dns_on = 1;
-    r.auto_start = 1;
+    r.flags[0] = 1;
+    r.flags[3] = 1;
+    r.flags[6] = 1;
+    r.flags[7] = 1;
+    r.flags[9] = 1;
     unsigned char out[selection_image_size];
     std::memset(out, 0xCC, sizeof out);
     selection_to_image(r, out);
@@ -48,16 +48,16 @@ TEST(Selection, ReadingTakesEveryFlagAsStored)
     ServiceSelection r{};
     ASSERT_TRUE(selection_from_image(image.data(), image.size(), &r));
     EXPECT_EQ(r.format_version, 256u);
-    EXPECT_EQ(r.echo_on, 1u);
-    EXPECT_EQ(r.discard_on, 2u);
-    EXPECT_EQ(r.daytime_on, 3u);
-    EXPECT_EQ(r.quote_on, 4u);
-    EXPECT_EQ(r.chargen_on, 5u);
-    EXPECT_EQ(r.telnet_on, 6u);
-    EXPECT_EQ(r.time_on, 7u);
-    EXPECT_EQ(r.dns_on, 8u);
-    EXPECT_EQ(r.run_as_service, 9u);
-    EXPECT_EQ(r.auto_start, 0x01020304u);
+    EXPECT_EQ(r.flags[0], 1u);
+    EXPECT_EQ(r.flags[1], 2u);
+    EXPECT_EQ(r.flags[2], 3u);
+    EXPECT_EQ(r.flags[3], 4u);
+    EXPECT_EQ(r.flags[4], 5u);
+    EXPECT_EQ(r.flags[5], 6u);
+    EXPECT_EQ(r.flags[6], 7u);
+    EXPECT_EQ(r.flags[7], 8u);
+    EXPECT_EQ(r.flags[8], 9u);
+    EXPECT_EQ(r.flags[9], 0x01020304u);
 }
 
 TEST(Selection, OnlyTheFirst44BytesOfALongerFileCount)
@@ -66,9 +66,9 @@ TEST(Selection, OnlyTheFirst44BytesOfALongerFileCount)
     image.insert(image.end(), 20, 0xFF);
     ServiceSelection r{};
     ASSERT_TRUE(selection_from_image(image.data(), image.size(), &r));
-    EXPECT_EQ(r.echo_on, 0u);
-    EXPECT_EQ(r.discard_on, 1u);
-    EXPECT_EQ(r.auto_start, 1u);
+    EXPECT_EQ(r.flags[0], 0u);
+    EXPECT_EQ(r.flags[1], 1u);
+    EXPECT_EQ(r.flags[9], 1u);
 }
 
 TEST(Selection, ShortFileOrForeignVersionIsIgnoredWhole)

@@ -5,8 +5,11 @@
 passed=0
 failed=0
 
+not_run=
 pass() { passed=$((passed + 1)); echo "PASS: $1"; }
 fail() { failed=$((failed + 1)); echo "FAIL: $1${2:+ ($2)}"; }
+# not_run WHAT WHY: said, never hidden, and counted apart.
+not_run() { not_run=$((${not_run:-0} + 1)); echo "NOT RUN: $1 ($2)"; }
 
 # check LABEL COMMAND...: one PASS/FAIL line; a failing command's stderr is
 # shown with it.

@@ -61,9 +61,9 @@ void note_size(int) { size_changed = 1; }
 
 const dialog_host& console_host();
 
-std::intptr_t send(unsigned message, std::uintptr_t first, std::intptr_t second)
+std::intptr_t send_to_dialog(unsigned message, std::uintptr_t wparam, std::intptr_t lparam)
 {
-    return control_dialog_proc(console_host(), console.choice, message, first, second);
+    return control_dialog_proc(console_host(), console.choice, message, wparam, lparam);
 }
 
 void write_hint() { relay_write(console.tty_fd, hint_text, sizeof hint_text - 1); }
@@ -149,7 +149,7 @@ int host_is_checked(int id)
 }
 
 // Windows tells a minimised window so with WM_SIZE, and the table hides it.
-void host_minimize() { send(dialog_message_size, dialog_size_minimized, 0); }
+void host_minimize() { send_to_dialog(dialog_message_size, dialog_size_minimized, 0); }
 
 void host_hide()
 {
@@ -189,7 +189,7 @@ void click(int index)
 {
     const template_control& control = maindlg_controls[index];
     if (control.kind == control_kind::check_box) console.checked[index] = !console.checked[index];
-    send(dialog_message_command, static_cast<std::uintptr_t>(control.id), 0);
+    send_to_dialog(dialog_message_command, static_cast<std::uintptr_t>(control.id), 0);
 }
 
 void on_none(const key_event&) {}
@@ -202,10 +202,10 @@ void on_enter(const key_event&)
     if (maindlg_controls[console.focus].kind == control_kind::push_button)
         click(console.focus);
     else
-        send(dialog_message_command, id_ok, 0);
+        send_to_dialog(dialog_message_command, id_ok, 0);
 }
 
-void on_escape(const key_event&) { send(dialog_message_close, 0, 0); }
+void on_escape(const key_event&) { send_to_dialog(dialog_message_close, 0, 0); }
 
 void on_mnemonic(const key_event& key)
 {
@@ -257,7 +257,7 @@ void take_line()
     char buffer[256];
     const ssize_t n = ::read(STDIN_FILENO, buffer, sizeof buffer);
     if (n > 0 && std::memchr(buffer, '\n', static_cast<std::size_t>(n)) != nullptr)
-        send(dialog_message_icon, taskbar_icon_id, dialog_mouse_left_down);
+        send_to_dialog(dialog_message_icon, taskbar_icon_id, dialog_mouse_left_down);
 }
 
 bool in_foreground() { return ::tcgetpgrp(STDIN_FILENO) == ::getpgrp(); }
@@ -325,7 +325,7 @@ int run_console_shell(const sigset_t& ending, ServiceSelection* choice)
     catch_signals(ending);
     relay_start();
 
-    send(dialog_message_init, 0, 0);
+    send_to_dialog(dialog_message_init, 0, 0);
     console.focus = first_focus();
     write_hint();
 

@@ -1,5 +1,7 @@
 // MAINDLG as the console draws it: the controls of the Windows template, in
-// template (tab) order, with their places in dialog units.
+// template (tab) order, with their places in dialog units. The controls,
+// the size and the caption are read from velmora.rc when the build is
+// configured (cmake/dialog_template.cmake).
 #pragma once
 
 enum class control_kind { push_button, check_box, static_text, group_box, icon };
@@ -13,12 +15,9 @@ struct template_control {
     bool tab_stop;
 };
 
-inline constexpr int maindlg_width = 264;
-inline constexpr int maindlg_height = 193;
-inline constexpr const char* maindlg_caption = "Velmora V1.0";
-
-inline constexpr int maindlg_control_count = 18;
-extern const template_control maindlg_controls[maindlg_control_count];
+// maindlg_width, maindlg_height, maindlg_caption, maindlg_control_count
+// and maindlg_controls.
+#include "maindlg_template.h"
 
 // Index of the control with `id` in maindlg_controls, -1 when there is none.
 int control_index(int id);

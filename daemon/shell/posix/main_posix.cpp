@@ -12,10 +12,15 @@
 
 #include "clock.h"
 #include "console.h"
+#include "counter_signal.h"
 #include "message_box.h"
 #include "output_lines.h"
 #include "readiness.h"
+#include "shell_caption.h"
+#include "service_table.h"
 #include "shell_host.h"
+#include "shown_text.h"
+#include "start_report.h"
 #include "startup.h"
 
 namespace {
@@ -33,7 +38,7 @@ void report_start(const char* settings_path, selection_file_kind settings, const
     case selection_file_kind::unreadable: why = "the file cannot be read"; break;
     case selection_file_kind::whole: break;
     }
-    char line[1024];
+    char line[start_report_size + shown_text_size];
     if (account[0] != '\0') std::snprintf(line, sizeof line, "Velmora: %s: %s\n", settings_path, account);
     else std::snprintf(line, sizeof line, "Velmora: %s: nothing runs: %s\n", settings_path, why);
     output_error(line);
@@ -91,16 +96,19 @@ void show_sockets_error(int code)
     message_box(text, "VESK - Error");
 }
 
-constexpr const char* usage_text =
+constexpr const char* usage_head =
     "Usage: velmora [WAIT] [--listen ADDRESS]... [--udp-reply-port=fresh|service] [--quiet]\n"
-    "Serves echo (port 7), discard (9), daytime (13), quote (17), chargen (19),\n"
-    "a telnet refusal (23), time (37) and a DNS probe (53), as the settings file\n"
-    "VELMORA.CFG beside the program selects them, until SIGINT or SIGTERM.\n"
+    "               [--per-source-replies=N] [--per-source-sessions=N] [--log-clients]\n"
+    "Serves the services that the settings file VELMORA.CFG beside the program\n"
+    "selects, until SIGINT or SIGTERM (each with its port):\n";
+constexpr const char* usage_options =
+    "SIGUSR1 writes each running service's counters to standard output.\n"
     "\n"
     "  WAIT                  wait 5 seconds first, until an ending instance has\n"
     "                        released the ports\n"
     "  --listen ADDRESS      serve on this IPv4 or IPv6 address only; repeat the\n"
-    "                        option for more (default: every address of the host)\n"
+    "                        option for more (default: every address of the host);\n"
+    "                        a link-local one with its interface: fe80::1%eth0\n"
     "  --udp-reply-port=fresh|service\n"
     "                        fresh (default): every UDP reply of echo, chargen,\n"
     "                        daytime and time leaves from a new port;\n"
@@ -108,8 +116,36 @@ constexpr const char* usage_text =
     "                        that connect their socket (nc -u, rdate -u), and only\n"
     "                        to source ports from 1024 on\n"
     "  --quiet               no line on standard output for each connection\n"
+    "  --per-source-replies=N\n"
+    "                        at most N UDP replies a second per service to one\n"
+    "                        source outside loopback (an IPv4 address or an IPv6\n"
+    "                        /64), with a burst of N/5; 0: no limit (default 50)\n"
+    "  --per-source-sessions=N\n"
+    "                        at most N TCP sessions open at once from one source\n"
+    "                        outside loopback, across services; 0: no limit\n"
+    "                        (default 64)\n"
+    "  --log-clients         a line on standard output for each TCP session as it\n"
+    "                        ends: service, client, bytes in and out, duration\n"
     "  --help                print this text and exit\n"
     "  --version             print the version and exit\n";
+
+// The services with their ports, as velmoractl names them, in lines of at
+// most 80 columns.
+std::string usage_text()
+{
+    std::string text = usage_head;
+    std::string line = " ";
+    for (int i = 0; i < service_count; ++i) {
+        const std::string item = " " + std::string(service_table[i].name) + " (" +
+                                 std::to_string(service_table[i].port) + ")" + (i + 1 < service_count ? "," : "");
+        if (line.size() + item.size() > 80) {
+            text += line + "\n";
+            line = " ";
+        }
+        line += item;
+    }
+    return text + line + "\n" + usage_options;
+}
 
 // --help and --version answer and end the program before anything starts,
 // so that they can be asked beside a running instance. Returns true when
@@ -118,9 +154,9 @@ bool answered_help_or_version(int argc, char** argv)
 {
     for (int i = 1; i < argc; ++i) {
         const std::string argument = argv[i];
-        const char* text = argument == "--help" ? usage_text : argument == "--version" ? "Velmora Version 1.0\n" : nullptr;
-        if (text == nullptr) continue;
-        std::fputs(text, stdout);
+        const std::string text = argument == "--help" ? usage_text() : argument == "--version" ? "Velmora Version 1.0\n" : "";
+        if (text.empty()) continue;
+        std::fputs(text.c_str(), stdout);
         return true;
     }
     return false;
@@ -154,22 +190,26 @@ int main(int argc, char** argv)
     sigemptyset(&ending);
     sigaddset(&ending, SIGINT);
     sigaddset(&ending, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &ending, nullptr);
+    sigset_t blocked = ending;
+    block_counter_signal(&blocked);
+    pthread_sigmask(SIG_BLOCK, &blocked, nullptr);
 
-    message_box("Velmora Version 1.0\nCopyright (C) Velmora developers\nStarting Service Threads", shell_caption);
-    register_service_entry entry = nullptr;
     // The record of this run: main never returns once the listeners run (it
     // ends the process with _exit), so its stack holds the record for them.
     velmora_run run{};
-    if (!start_services(joined_arguments(argc, argv).c_str(), {clock_sleep_ms, show_sockets_error, report_start, console_write_error},
-                        &run, &entry))
-        return -1;
+    const startup_host host = {clock_sleep_ms, show_sockets_error, report_start, console_write_error};
+    if (!read_start_options(joined_arguments(argc, argv).c_str(), host, &run)) return -1;
+    message_box("Velmora Version 1.0\nCopyright (C) Velmora developers\nStarting Service Threads", shell_caption);
+    register_service_entry entry = nullptr;
+    if (!start_services(host, &run, &entry)) return -1;
     // Under a service manager that waits for readiness, a Velmora that
     // serves nothing ends, so that the manager shows the failure.
     if (!announce_readiness(&run)) {
         output_lines_drain(1000);
         _exit(1);
     }
+
+    start_counter_watch(&run);
 
     // The dialog keeps a choice of its own, which Apply replaces once saved.
     ServiceSelection choice = run.selection;

@@ -2,7 +2,7 @@
 // process ignores the hang-up signal until it unregisters.
 #include <csignal>
 
-#include "startup.h"
+#include "service_process.h"
 
 namespace {
 

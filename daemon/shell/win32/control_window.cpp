@@ -4,16 +4,10 @@
 #include "control_dialog.h"
 #include "resource.h"
 #include "shell_win32.h"
-#include "startup.h"
+#include "shell_caption.h"
 #include "threads.h"
 #include "windows_family.h"
 
-static_assert(IDC_ECHO == id_echo && IDC_DISCARD == id_discard && IDC_DAYTIME == id_daytime &&
-              IDC_QUOTE == id_quote && IDC_CHARGEN == id_chargen && IDC_TELNET == id_telnet &&
-              IDC_FRAME == id_frame && IDC_STOP == id_stop && IDC_RESTART == id_restart &&
-              IDC_RUN_AS_SERVICE == id_run_as_service && IDC_APPLY == id_apply &&
-              IDC_DISCARD_CHANGES == id_discard_changes && IDC_OPTIONS_FRAME == id_options_frame &&
-              IDC_DNS == id_dns && IDC_TIME == id_time && IDC_AUTO_START == id_auto_start);
 static_assert(WM_SIZE == dialog_message_size && WM_CLOSE == dialog_message_close &&
               WM_ENDSESSION == dialog_message_end_session && WM_USERCHANGED == dialog_message_user_changed &&
               WM_INITDIALOG == dialog_message_init && WM_COMMAND == dialog_message_command &&
@@ -27,16 +21,16 @@ namespace {
 // window, so one variable serves.
 HWND window_in_hand;
 
-void check(int id, int state)
+void host_check(int id, int state)
 {
     if (!CheckDlgButton(window_in_hand, id, state ? BST_CHECKED : BST_UNCHECKED)) note_failed_call("CheckDlgButton");
 }
 
-int is_checked(int id) { return IsDlgButtonChecked(window_in_hand, id) == BST_CHECKED; }
+int host_is_checked(int id) { return IsDlgButtonChecked(window_in_hand, id) == BST_CHECKED; }
 
 // ShowWindow tells the previous visibility, not success; there is nothing
 // to check in its result.
-void bring_up()
+void host_bring_up()
 {
     ShowWindow(window_in_hand, SW_SHOW);
     ShowWindow(window_in_hand, SW_RESTORE);
@@ -47,25 +41,26 @@ void bring_up()
     if (!SetForegroundWindow(window_in_hand)) note_failed_call("SetForegroundWindow");
 }
 
-void minimize() { ShowWindow(window_in_hand, SW_MINIMIZE); }
+void host_minimize() { ShowWindow(window_in_hand, SW_MINIMIZE); }
 
-void hide() { ShowWindow(window_in_hand, SW_HIDE); }
+void host_hide() { ShowWindow(window_in_hand, SW_HIDE); }
 
 // Ends the dialog without destroying it: the end sequence still removes the
 // taskbar icon through this window, and destroys it after that.
-void close()
+void host_close()
 {
     if (!EndDialog(window_in_hand, 0)) note_failed_call("EndDialog");
 }
 
-void post_quit(int code) { PostQuitMessage(code); }
+void host_post_quit(int code) { PostQuitMessage(code); }
 
-void start_icon_thread()
+void host_start_icon_thread()
 {
     if (!thread_start(taskbar_icon_thread, nullptr, thread_default_stack)) note_failed_call("_beginthread");
 }
 
-const dialog_host window_host = {check, is_checked, bring_up, minimize, hide, close, post_quit, start_icon_thread,
+const dialog_host window_host = {host_check,     host_is_checked, host_bring_up,          host_minimize,
+                                 host_hide,      host_close,      host_post_quit,         host_start_icon_thread,
                                  start_new_instance};
 
 // "Run as Service" newly ticked on the NT family, which has no Windows 95
@@ -74,10 +69,10 @@ const dialog_host window_host = {check, is_checked, bring_up, minimize, hide, cl
 // will be an ordinary one there, and not again at each start. The choice
 // is saved all the same, for the settings file may go to a Windows 95
 // machine.
-void tell_when_service_is_unknown(const ServiceSelection& choice, UINT message, WPARAM first)
+void tell_when_service_is_unknown(const ServiceSelection& choice, UINT message, WPARAM wparam)
 {
-    if (message != WM_COMMAND || LOWORD(first) != IDC_APPLY || !is_checked(IDC_RUN_AS_SERVICE) ||
-        choice.run_as_service != 0 || !windows_is_nt())
+    if (message != WM_COMMAND || LOWORD(wparam) != IDC_APPLY || !host_is_checked(IDC_RUN_AS_SERVICE) ||
+        choice.flags[selection_run_as_service_flag] != 0 || !windows_is_nt())
         return;
     char text[512];
     if (LoadStringA(program_instance, IDS_NO_SERVICE_PROCESS, text, sizeof text) == 0) {
@@ -89,23 +84,23 @@ void tell_when_service_is_unknown(const ServiceSelection& choice, UINT message, 
 
 } // namespace
 
-INT_PTR CALLBACK control_dialog_window_proc(HWND window, UINT message, WPARAM first, LPARAM second)
+INT_PTR CALLBACK control_dialog_window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam)
 {
     // The dialog's own record comes with WM_INITDIALOG (CreateDialogParamA's
     // last argument) and is kept in the window itself.
     if (message == WM_INITDIALOG) {
         SetLastError(0);
-        if (SetWindowLongA(window, DWL_USER, static_cast<LONG>(second)) == 0 && GetLastError() != 0)
-            note_failed_call("SetWindowLongA(DWL_USER)");
+        if (SetWindowLongPtrA(window, DWLP_USER, lparam) == 0 && GetLastError() != 0)
+            note_failed_call("SetWindowLongPtrA(DWLP_USER)");
     }
-    auto* choice = reinterpret_cast<ServiceSelection*>(GetWindowLongA(window, DWL_USER));
+    auto* choice = reinterpret_cast<ServiceSelection*>(GetWindowLongPtrA(window, DWLP_USER));
     // Messages before WM_INITDIALOG (WM_SETFONT) are none of the dialog's
     // business.
     if (choice == nullptr) return FALSE;
     HWND outer = window_in_hand;
     window_in_hand = window;
-    tell_when_service_is_unknown(*choice, message, first);
-    const INT_PTR result = control_dialog_proc(window_host, choice, message, first, second);
+    tell_when_service_is_unknown(*choice, message, wparam);
+    const INT_PTR result = control_dialog_proc(window_host, choice, message, wparam, lparam);
     window_in_hand = outer;
     return result;
 }

@@ -5,6 +5,7 @@
 #include "clock.h"
 #include "message_box.h"
 #include "resource.h"
+#include "shell_caption.h"
 #include "shell_win32.h"
 #include "startup.h"
 #include "threads.h"
@@ -73,14 +74,16 @@ int run_message_loop()
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR arguments, int)
 {
     program_instance = instance;
-    HWND startup_dialog = CreateDialogParamA(instance, "INITDLG", nullptr, startup_dialog_proc, 0);
-    if (startup_dialog == nullptr) note_failed_call("CreateDialogParamA(INITDLG)");
-    register_service_entry entry = nullptr;
     // The record of this run. Static, not on WinMain's stack: the listener
     // threads go on reading it while the run-time ends the process after
     // WinMain has returned.
     static velmora_run run{};
-    if (!start_services(arguments, {pause_with_dialog, show_sockets_error, nullptr, nullptr}, &run, &entry)) return -1;
+    const startup_host host = {pause_with_dialog, show_sockets_error, nullptr, nullptr};
+    if (!read_start_options(arguments, host, &run)) return -1;
+    HWND startup_dialog = CreateDialogParamA(instance, "INITDLG", nullptr, startup_dialog_proc, 0);
+    if (startup_dialog == nullptr) note_failed_call("CreateDialogParamA(INITDLG)");
+    register_service_entry entry = nullptr;
+    if (!start_services(host, &run, &entry)) return -1;
     // The dialog keeps a choice of its own, which Apply replaces once saved.
     ServiceSelection choice = run.selection;
 
@@ -95,8 +98,11 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR arguments, int)
         // services run on, but the user is told.
         char text[128];
         message_box(resource_text(IDS_NO_DIALOG, text, sizeof text), shell_caption);
-    } else if (!thread_start(taskbar_icon_thread, nullptr, thread_default_stack)) {
-        note_failed_call("_beginthread(taskbar_icon_thread)");
+    } else {
+        if (!thread_start(taskbar_icon_thread, nullptr, thread_default_stack))
+            note_failed_call("_beginthread(taskbar_icon_thread)");
+        if (!thread_start(counters_tip_thread, &run, thread_default_stack))
+            note_failed_call("_beginthread(counters_tip_thread)");
     }
 
     run_message_loop();

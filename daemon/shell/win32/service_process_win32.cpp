@@ -1,7 +1,8 @@
 #include <windows.h>
 
 #include "message_box.h"
-#include "startup.h"
+#include "service_process.h"
+#include "shell_caption.h"
 #include "windows_family.h"
 
 namespace {

@@ -13,11 +13,11 @@ extern HWND control_dialog;
 // image could not be loaded, and the icon then goes up without one.
 extern HICON taskbar_icon_image;
 
-INT_PTR CALLBACK startup_dialog_proc(HWND window, UINT message, WPARAM first, LPARAM second);
+INT_PTR CALLBACK startup_dialog_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
 
 // MAINDLG's procedure: translates the window's messages for the shared
 // message table of control_dialog.h.
-INT_PTR CALLBACK control_dialog_window_proc(HWND window, UINT message, WPARAM first, LPARAM second);
+INT_PTR CALLBACK control_dialog_window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
 
 // The tip that the taskbar icon shows.
 inline constexpr const char* taskbar_tip = "Velmora V1.0";
@@ -27,6 +27,9 @@ BOOL add_taskbar_icon(HWND window, UINT callback_message, UINT id, HICON icon, c
 BOOL delete_taskbar_icon(HWND window, UINT id);
 // Puts the icon up, retrying every 100 ms until the shell takes it.
 void taskbar_icon_thread(void*);
+// Every few seconds puts the run's counters (a velmora_run) into the icon's
+// tip, where the mouse shows them.
+void counters_tip_thread(void* run);
 
 // Starts a new instance of the running executable with "WAIT"; false when
 // it cannot be started.

@@ -1,8 +1,10 @@
 #include "shell_win32.h"
 
+#include <cstring>
 #include <shellapi.h>
 
 #include "clock.h"
+#include "counter_report.h"
 
 // The first form of the record, which every shell since Windows 95 takes.
 static_assert(sizeof(void*) != 4 || NOTIFYICONDATAA_V1_SIZE == 88);
@@ -11,6 +13,7 @@ namespace {
 
 constexpr int tip_capacity = 64;
 constexpr unsigned retry_pause_ms = 100;
+constexpr unsigned tip_every_ms = 5000;
 
 } // namespace
 
@@ -48,4 +51,27 @@ void taskbar_icon_thread(void*)
     // Adding fails for as long as the system has no taskbar to take the icon.
     while (!add_taskbar_icon(control_dialog, WM_USER, taskbar_icon_id, taskbar_icon_image, taskbar_tip))
         clock_sleep_ms(retry_pause_ms);
+}
+
+void counters_tip_thread(void* run)
+{
+    char last[tip_capacity] = "";
+    for (;;) {
+        clock_sleep_ms(tip_every_ms);
+        char tip[tip_capacity];
+        tip_counters(*static_cast<const velmora_run*>(run), tip, sizeof tip);
+        if (std::strcmp(tip, last) == 0 || control_dialog == nullptr) continue;
+        NOTIFYICONDATAA data{};
+        data.cbSize = NOTIFYICONDATAA_V1_SIZE;
+        data.hWnd = control_dialog;
+        data.uID = taskbar_icon_id;
+        data.uFlags = NIF_TIP;
+        if (lstrcpynA(data.szTip, tip, tip_capacity) == nullptr) {
+            note_failed_call("lstrcpynA");
+            continue;
+        }
+        // While the shell has no icon of ours (before it takes it, or after
+        // the taskbar restarted) the change fails: the next one tries again.
+        if (Shell_NotifyIconA(NIM_MODIFY, &data)) std::memcpy(last, tip, sizeof last);
+    }
 }

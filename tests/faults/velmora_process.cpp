@@ -1,4 +1,4 @@
-#include "velmora_run.h"
+#include "velmora_process.h"
 
 #include <chrono>
 #include <cstdlib>
@@ -22,7 +22,7 @@ std::string status_field(pid_t pid, const char* name)
 
 } // namespace
 
-bool velmora_started(velmora_run* run, int timeout_ms)
+bool velmora_started(velmora_process* run, int timeout_ms)
 {
     // The main thread's current system call: the signal wait of its loop.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
@@ -40,7 +40,7 @@ bool velmora_started(velmora_run* run, int timeout_ms)
     return false;
 }
 
-std::string sanitizer_reports(const velmora_run& run)
+std::string sanitizer_reports(const velmora_process& run)
 {
     static const char* const marks[] = {"ERROR: AddressSanitizer", "WARNING: ThreadSanitizer", "runtime error:",
                                         "ERROR: LeakSanitizer", "ThreadSanitizer:", "AddressSanitizer:"};

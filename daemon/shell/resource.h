@@ -1,13 +1,13 @@
-// Resource ids of VELMORA.EXE. Read by the resource compiler as well as by
-// C++, so plain #defines only. The dialogs and icons go by their names
-// (INITDLG, MAINDLG, MAINICON, TASKBARICON), which are not defined here so
-// that they stay names.
+// Resource ids of VELMORA.EXE, which the console face's MAINDLG shares.
+// Read by the resource compiler as well as by C++, so plain #defines only.
+// The dialogs and icons go by their names (INITDLG, MAINDLG, MAINICON,
+// TASKBARICON), which are not defined here so that they stay names.
 #ifndef VELMORA_RESOURCE_H
 #define VELMORA_RESOURCE_H
 
 #define IDC_STATIC (-1)
 
-// MAINDLG controls; the C++ side checks these against control_dialog.h.
+// MAINDLG controls.
 #define IDC_ECHO 101
 #define IDC_DISCARD 102
 #define IDC_DAYTIME 103

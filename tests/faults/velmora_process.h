@@ -8,16 +8,16 @@
 #include "program_run.h"
 #include "velmora_start.h"
 
-inline bool velmora_alive(velmora_run* run) { return program_alive(run); }
-inline int velmora_stop(velmora_run* run, int timeout_ms = 5000) { return program_stop(run, timeout_ms); }
-inline void velmora_discard(velmora_run* run) { program_discard(run); }
-inline std::string velmora_errors(const velmora_run& run) { return program_errors(run); }
+inline bool velmora_alive(velmora_process* run) { return program_alive(run); }
+inline int velmora_stop(velmora_process* run, int timeout_ms = 5000) { return program_stop(run, timeout_ms); }
+inline void velmora_discard(velmora_process* run) { program_discard(run); }
+inline std::string velmora_errors(const velmora_process& run) { return program_errors(run); }
 
 // Waits until start-up is over: the main thread waits for its ending signal.
-bool velmora_started(velmora_run* run, int timeout_ms);
+bool velmora_started(velmora_process* run, int timeout_ms);
 
 // The sanitizer's report lines in standard error, empty when there are none.
-std::string sanitizer_reports(const velmora_run& run);
+std::string sanitizer_reports(const velmora_process& run);
 
 int descriptor_count(pid_t pid); // -1 when unknown
 int thread_count(pid_t pid);     // -1 when unknown

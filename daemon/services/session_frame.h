@@ -1,0 +1,19 @@
+// Around every TCP session: the per-source session limit before it starts,
+// and when it ends, the source's count, the service's counters and, with
+// --log-clients, the line naming the client, its bytes and the duration.
+#pragma once
+
+#include "run_state.h"
+#include "sockets.h"
+
+struct service_row;
+
+enum class session_admission {
+    started,     // the session runs (or has run)
+    refused,     // its source is at its limit: the connection is to be closed
+    not_started, // no thread (or memory) for it: `error` says why
+};
+
+// Starts the session of `row` for `connection` as its row says (on a thread
+// of its own or on the listener's), framed; `state` may be nullptr.
+session_admission start_framed_session(const service_row& row, run_state* state, net_socket connection, int* error);
