@@ -102,11 +102,11 @@ measures_of() {
   echo_grid=""
   for cell in $cells; do echo_grid="$echo_grid tcp-echo-$cell"; done
   case $1 in
-    velmora) all="first-port $echo_grid daytime-rate udp-echo chargen chargen-stalled dns $dnsperf discard-in telnet-in burst burst-3000 burst-10000 idle idle-streamed idle-streamed-discard source-flood source-hold udp-echo-source-on udp-echo-source-off" ;;
+    velmora) all="first-port $echo_grid daytime-rate udp-echo chargen chargen-stalled echo-stalled dns $dnsperf discard-in telnet-in burst burst-3000 burst-10000 idle idle-streamed idle-streamed-discard source-flood source-hold udp-echo-source-on udp-echo-source-off" ;;
     mini) all="$echo_grid udp-echo" ;;
     mini-one-socket|velmora-service) all="udp-echo" ;;
     dnsmasq) all="dns $dnsperf" ;;
-    *) all="first-port $echo_grid daytime-rate udp-echo chargen chargen-stalled burst idle" ;;
+    *) all="first-port $echo_grid daytime-rate udp-echo chargen chargen-stalled echo-stalled burst idle" ;;
   esac
   if [ -z "$only_measures" ]; then
     # The large bursts (10,000 threads) are no smoke for a sanitizer build;
@@ -142,7 +142,7 @@ started=$(date -u '+%Y-%m-%d %H:%M UTC')
 # machine shared with other work the CPUs may never come to rest).
 settle() {
   [ "$smoke" = 1 ] && return 0
-  case $previous in burst*|idle*|chargen-stalled) ;; *) return 0 ;; esac
+  case $previous in burst*|idle*|*-stalled) ;; *) return 0 ;; esac
   waited=0
   while [ "$waited" -lt 60 ]; do
     a=$(awk '/^cpu / {print $2+$3+$4+$7+$8+$9, $5+$6}' /proc/stat)
@@ -239,7 +239,10 @@ load_after=$(cut -d' ' -f1-3 /proc/loadavg)
   echo "  kernel charges to the namespace's own sockets (server and client side), from the socket"
   echo "  diagnostics; send-queue is the server's unsent bytes per connection. A run during which the"
   echo "  host's TCP memory was under pressure (/proc/net/protocols) is left out: the kernel then"
-  echo "  refuses sockets their buffers."
+  echo "  refuses sockets their buffers. server-mem is the server's side alone."
+  echo "- echo-stalled: the same with ${STALLED_COUNT:-100} echo clients that send (64 KiB send buffer each) until"
+  echo "  their sends block and never read; server-mem is what the kernel holds per server socket,"
+  echo "  send-queue and receive-queue the server's unsent and unread bytes."
   echo "- dns: standard A queries, 16 outstanding; dnsperf (where installed) with -q 16 -c 1."
   echo "- burst: 1000 connections to echo opened at once, each echoing 32 bytes (30 s bound); burst-3000 and"
   echo "  burst-10000 the same with 3,000 and 10,000 (60 s bound), Velmora only. all-served is the time to"

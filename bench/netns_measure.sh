@@ -124,6 +124,7 @@ case $measure in
   # Bounded by its count and by 30 s for the connections to fill, not by
   # the measuring time.
   chargen-stalled) run_load chargen-stalled --port 19 --count "$STALLED_COUNT" --seconds 30 ;;
+  echo-stalled) run_load echo-stalled --port 7 --count "$STALLED_COUNT" --seconds 30 ;;
   dns) run_load dns --port 53 --outstanding 16 --seconds "$seconds" --pid "$SERVER_PID" ;;
   # 5,000 one-byte datagrams to chargen from one source in 1 s, with the
   # default limits; and 400 connections held by one source while another

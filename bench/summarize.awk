@@ -55,14 +55,16 @@ $1 == "RESULT" {
         add(measure "-pss-per-conn", server, field("pss_per_conn_kib"), "KiB")
         next
     }
-    if (measure == "chargen-stalled") {
-        add("chargen-stalled-held", server, field("held"), "of " field("count"))
+    if (measure ~ /^(chargen|echo)-stalled$/) {
+        add(measure "-held", server, field("held"), "of " field("count"))
         # With the host's TCP memory under pressure (other work on the
         # machine) the kernel refuses buffers: such a run measures nothing.
-        if (field("host_pressure") == 1) { add("chargen-stalled-host-pressure", server, 1, "1 = a run left out"); next }
-        add("chargen-stalled-host-tcp-mem", server, value, "KiB per reader")
-        add("chargen-stalled-sockets-mem", server, field("sockets_kib_per_reader"), "KiB per reader")
-        add("chargen-stalled-send-queue", server, field("server_send_queue_kib"), "KiB per reader")
+        if (field("host_pressure") == 1) { add(measure "-host-pressure", server, 1, "1 = a run left out"); next }
+        add(measure "-host-tcp-mem", server, value, "KiB per reader")
+        add(measure "-sockets-mem", server, field("sockets_kib_per_reader"), "KiB per reader")
+        add(measure "-server-mem", server, field("server_kib_per_reader"), "KiB per reader")
+        add(measure "-send-queue", server, field("server_send_queue_kib"), "KiB per reader")
+        add(measure "-receive-queue", server, field("server_receive_queue_kib"), "KiB per reader")
         next
     }
     # What each operation costs the server, first: its own CPU time (its

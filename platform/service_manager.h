@@ -7,6 +7,8 @@
 bool service_manager_present();
 
 // Sends `state` (lines such as "READY=1\nSTATUS=...") to the service
-// manager in one datagram, never waiting. False when no manager listens or
-// the datagram cannot be sent at once; it is then dropped.
-bool service_manager_notify(const char* state);
+// manager in one datagram, never waiting. Returns 0, or why it was dropped
+// as a Winsock error number: 10035 (would block) when the manager's socket
+// did not take it at once, 10039 when no socket is named, 10063 when its
+// name is too long, and what sending met otherwise (10061: nobody listens).
+int service_manager_notify(const char* state);

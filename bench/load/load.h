@@ -95,6 +95,7 @@ int measure_dns(const options& o, const target& t);
 int measure_chargen(const options& o, const target& t);
 int measure_stream_in(const options& o, const target& t);
 int measure_chargen_stalled(const options& o, const target& t);
+int measure_echo_stalled(const options& o, const target& t);
 int measure_burst(const options& o, const target& t);
 int measure_idle(const options& o, const target& t);
 int measure_first_port(const options& o, const target& t);

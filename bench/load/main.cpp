@@ -26,7 +26,8 @@ int main(int argc, char** argv)
     static const std::map<std::string, int (*)(const options&, const target&)> measures = {
         {"tcp-echo", measure_tcp_echo}, {"daytime-rate", measure_daytime_rate}, {"udp-echo", measure_udp_echo},
         {"dns", measure_dns},           {"chargen", measure_chargen},           {"burst", measure_burst},
-        {"chargen-stalled", measure_chargen_stalled}, {"stream-in", measure_stream_in},
+        {"chargen-stalled", measure_chargen_stalled}, {"echo-stalled", measure_echo_stalled},
+        {"stream-in", measure_stream_in},
         {"idle", measure_idle},         {"first-port", measure_first_port}, {"wait-port", measure_wait_port},
         {"udp-flood", measure_udp_flood}, {"source-hold", measure_source_hold},
     };

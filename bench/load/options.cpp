@@ -23,8 +23,8 @@ void options_usage()
                  "         [--block BYTES] [--in-flight BYTES] [--stream BYTES] [--echoed 0|1]\n"
                  "         [--source A] [--second-source A]\n"
                  "         [-- COMMAND...]\n"
-                 "measures: tcp-echo daytime-rate udp-echo dns chargen chargen-stalled stream-in burst idle\n"
-                 "          first-port wait-port udp-flood source-hold\n"
+                 "measures: tcp-echo daytime-rate udp-echo dns chargen chargen-stalled echo-stalled\n"
+                 "          stream-in burst idle first-port wait-port udp-flood source-hold\n"
                  "hosts: 127.0.0.0/8 and ::1 only; sources: 10.0.0.0/8 only\n");
 }
 

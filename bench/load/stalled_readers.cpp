@@ -1,7 +1,10 @@
 // Stalled readers: `count` clients connect to a character generator and
 // never read, with the receive buffer a client has by default. The server
 // fills each connection until the kernel stops it; what the kernel then
-// holds is TCP memory that every program on the machine shares.
+// holds is TCP memory that every program on the machine shares. Stalled
+// echo clients (echo-stalled) also send, until their sends block, and then
+// never read either: the server's side then holds what it could not send
+// back and what it has not received.
 //
 // Two figures per reader:
 // - the host's TCP memory: the "mem" pages of the TCP line of
@@ -38,6 +41,7 @@ struct side {
     long long largest_queue = 0;
     long empty = 0; // sockets with nothing queued
     long long largest_buffer = 0; // SO_SNDBUF (server) or SO_RCVBUF (clients) as the kernel holds it
+    long long received = 0;       // received and not read
 };
 
 struct sockets_memory {
@@ -46,9 +50,10 @@ struct sockets_memory {
     bool read = false;
 };
 
-void add_socket(side* s, long long charged, long long queued, long long buffer)
+void add_socket(side* s, long long charged, long long queued, long long buffer, long long received)
 {
     ++s->sockets;
+    s->received += received;
     s->charged += charged;
     s->queued += queued;
     if (queued > s->largest_queue) s->largest_queue = queued;
@@ -106,9 +111,9 @@ bool scan_family(int family, int port, sockets_memory* out)
             const long long charged = static_cast<long long>(memory[SK_MEMINFO_RMEM_ALLOC]) +
                                       memory[SK_MEMINFO_WMEM_QUEUED] + memory[SK_MEMINFO_FWD_ALLOC];
             if (ntohs(m->id.idiag_sport) == port)
-                add_socket(&out->server, charged, m->idiag_wqueue, memory[SK_MEMINFO_SNDBUF]);
+                add_socket(&out->server, charged, m->idiag_wqueue, memory[SK_MEMINFO_SNDBUF], m->idiag_rqueue);
             else if (ntohs(m->id.idiag_dport) == port)
-                add_socket(&out->clients, charged, m->idiag_rqueue, memory[SK_MEMINFO_RCVBUF]);
+                add_socket(&out->clients, charged, m->idiag_rqueue, memory[SK_MEMINFO_RCVBUF], m->idiag_rqueue);
         }
     }
     ::close(fd);
@@ -162,11 +167,29 @@ bool host_tcp_pressure()
 
 void sleep_seconds(double s) { ::usleep(static_cast<useconds_t>(s * 1e6)); }
 
+// What a stalled echo client keeps queued on its own side: enough to keep
+// sending while the server still takes, without the client's side
+// growing to megabytes of the host's TCP memory.
+constexpr int echo_client_send_buffer = 64 * 1024;
+
+// Sends to every echo client until its send would block. Each send goes
+// out without waiting (the sockets do not block).
+void send_until_blocked(const std::vector<int>& clients)
+{
+    static const std::vector<char> bytes(16384, 'e');
+    for (int fd : clients) {
+        for (int sends = 0; sends < 1024; ++sends)
+            if (::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL | MSG_DONTWAIT) <= 0) break;
+    }
+}
+
 double per_reader_kib(long long bytes, long readers) { return readers > 0 ? bytes / 1024.0 / readers : 0; }
 
 } // namespace
 
-int measure_chargen_stalled(const options& o, const target& t)
+namespace {
+
+int measure_stalled(const options& o, const target& t, bool echo)
 {
     raise_open_files(o.count + 1024L);
     const long page = ::sysconf(_SC_PAGESIZE);
@@ -179,8 +202,12 @@ int measure_chargen_stalled(const options& o, const target& t)
     long failed = 0;
     for (int i = 0; i < o.count && now_seconds() < end; ++i) {
         const int fd = connect_waited(t, 5.0);
-        if (fd < 0) ++failed;
-        else readers.push_back(fd);
+        if (fd < 0) {
+            ++failed;
+            continue;
+        }
+        if (echo) ::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &echo_client_send_buffer, sizeof echo_client_send_buffer);
+        readers.push_back(fd);
     }
     const long held = static_cast<long>(readers.size());
     // The server fills the connections as fast as it can; wait until every
@@ -193,6 +220,7 @@ int measure_chargen_stalled(const options& o, const target& t)
     int unchanged = 0;
     bool settled = false;
     while (!settled && now_seconds() < end) {
+        if (echo) send_until_blocked(readers);
         sleep_seconds(0.25);
         filled = scan(o.port);
         pressure = pressure || host_tcp_pressure();
@@ -223,13 +251,20 @@ int measure_chargen_stalled(const options& o, const target& t)
                   "count=%d held=%ld failed=%ld fill_seconds=%.2f filled=%d host_pressure=%d host_tcp_pages_before=%ld "
                   "host_tcp_pages_held=%ld host_tcp_pages_after_close=%ld sockets_kib_per_reader=%.1f "
                   "server_kib_per_reader=%.1f client_kib_per_reader=%.1f server_send_queue_kib=%.1f "
-                  "server_send_queue_max_kib=%.1f server_sndbuf_kib=%.1f client_rcvbuf_kib=%.1f",
+                  "server_send_queue_max_kib=%.1f server_sndbuf_kib=%.1f client_rcvbuf_kib=%.1f "
+                  "server_receive_queue_kib=%.1f",
                   o.count, held, failed, fill_seconds, settled ? 1 : 0, pressure ? 1 : 0, host_before,
                   host_held, host_after,
                   per_reader_kib(filled.server.charged + filled.clients.charged, held),
                   per_reader_kib(filled.server.charged, held), per_reader_kib(filled.clients.charged, held),
                   per_reader_kib(filled.server.queued, held), filled.server.largest_queue / 1024.0,
-                  filled.server.largest_buffer / 1024.0, filled.clients.largest_buffer / 1024.0);
-    report("chargen-stalled", host_per_reader, "KiB", details);
+                  filled.server.largest_buffer / 1024.0, filled.clients.largest_buffer / 1024.0,
+                  per_reader_kib(filled.server.received, held));
+    report(echo ? "echo-stalled" : "chargen-stalled", host_per_reader, "KiB", details);
     return held > 0 && host_known && settled && !pressure ? 0 : 1;
 }
+
+} // namespace
+
+int measure_chargen_stalled(const options& o, const target& t) { return measure_stalled(o, t, false); }
+int measure_echo_stalled(const options& o, const target& t) { return measure_stalled(o, t, true); }

@@ -9,12 +9,10 @@
 // The send buffer of a chargen connection. Unbounded, Linux lets the queue
 // of a client that never reads grow to 4 MB of kernel memory, shared by
 // every TCP program on the machine: a few hundred such clients exhaust it.
-// With 64 KiB (Linux keeps twice that) a stalled client pins about 144 KiB
-// here. Measured on loopback (bench/compare.sh, measures chargen and
-// chargen-stalled): a reader with a CPU to itself is served about as fast
-// as without the limit, for less CPU per MB; 128, 256 and 512 KiB pinned
-// more and were no faster. Twice 64 KiB in flight still keeps a gigabit
-// network busy at a millisecond's round trip.
+// 64 KiB (Linux keeps twice that) bounds what a stalled client pins, serves
+// a reader as fast as no limit does, and still keeps a gigabit network busy
+// at a millisecond's round trip; larger buffers pinned more and were no
+// faster (bench/RESULTS.md, figures behind choices in the code).
 constexpr int chargen_send_buffer = 64 * 1024;
 
 void chargen_tcp_session(void* connection)

@@ -61,19 +61,37 @@ void format_peer(char* text, std::size_t size, const net_address* peer, bool wit
         return;
     }
     char address[48];
-    write_ipv6(address, sizeof address, a, with_port ? 8 : 4);
+    if (!with_port && a[0] == 0 && a[1] == 0x64 && a[2] == 0xFF && a[3] == 0x9B &&
+        std::memcmp(a + 4, mapped_prefix, 8) == 0) {
+        write_ipv4(text, size, a + 12); // NAT64: the IPv4 host is the source
+        return;
+    }
+    const bool link_local = a[0] == 0xFE && (a[1] & 0xC0) == 0x80;
+    write_ipv6(address, sizeof address, a, with_port || link_local ? 8 : 4);
+    std::uint32_t scope = 0;
+    std::memcpy(&scope, peer->bytes + 24, sizeof scope);
     if (with_port) std::snprintf(text, size, "[%s]:%u", address, port);
+    else if (link_local) std::snprintf(text, size, "%s%%%lu", address, static_cast<unsigned long>(scope));
     else std::snprintf(text, size, "%s::/64", address);
 }
 
 void format_session_end(char* text, std::size_t size, const char* service, const net_address* peer,
-                        std::uint64_t bytes_in, std::uint64_t bytes_out, std::uint32_t milliseconds)
+                        std::uint64_t bytes_in, std::uint64_t bytes_out, std::uint64_t milliseconds)
 {
     char from[64];
     format_peer(from, sizeof from, peer, true);
-    std::snprintf(text, size, "%s %s: %llu bytes in, %llu out, %lu.%03lu s", service, from,
+    std::snprintf(text, size, "%s %s: %llu bytes in, %llu out, %llu.%03u s", service, from,
                   static_cast<unsigned long long>(bytes_in), static_cast<unsigned long long>(bytes_out),
-                  static_cast<unsigned long>(milliseconds / 1000), static_cast<unsigned long>(milliseconds % 1000));
+                  static_cast<unsigned long long>(milliseconds / 1000), static_cast<unsigned>(milliseconds % 1000));
+}
+
+std::uint64_t session_length_ms(std::uint32_t ticks_elapsed, std::int64_t seconds_elapsed)
+{
+    constexpr std::int64_t wrap = std::int64_t(1) << 32;
+    if (seconds_elapsed <= 0) return ticks_elapsed;
+    // The number of wraps that brings the ticks nearest the wall clock.
+    const std::int64_t wraps = (seconds_elapsed * 1000 - ticks_elapsed + wrap / 2) / wrap;
+    return ticks_elapsed + static_cast<std::uint64_t>(wraps > 0 ? wraps : 0) * static_cast<std::uint64_t>(wrap);
 }
 
 void format_limit_met(char* text, std::size_t size, source_limit_kind kind, const char* service,
@@ -91,8 +109,8 @@ void format_limit_met(char* text, std::size_t size, source_limit_kind kind, cons
                       limit, service);
         return;
     case source_limit_kind::table_full:
-        std::snprintf(text, size, "%s refused at %s: every place of the source table holds open sessions", source,
-                      service);
+        std::snprintf(text, size, "%s refused at %s: the source table is full of open sessions; sources without a place "
+                      "share one budget", source, service);
         return;
     }
 }

@@ -77,17 +77,23 @@ struct unstarted_sessions {
     unsigned long closed = 0; // since the last session that started
 };
 
-void start_session(const listener_job& job, net_socket connection, unstarted_sessions* unstarted)
+// The line and (port 53's) box of an admitted connection.
+void greet(const void* raw, net_socket connection)
 {
-    const service_row& row = *job.service;
+    const listener_job& job = *static_cast<const listener_job*>(raw);
     if (!job.options->quiet) output_line("Executing server thread for %d\n", static_cast<int>(connection));
-    if (row.box_before_session) {
+    if (job.service->box_before_session) {
         char text[shown_text_size];
         shown_text_copy(text, sizeof text);
         message_box(text, "TCP");
     }
+}
+
+void start_session(const listener_job& job, net_socket connection, unstarted_sessions* unstarted)
+{
+    const service_row& row = *job.service;
     int error = 0;
-    const session_admission admission = start_framed_session(row, job.state, connection, &error);
+    const session_admission admission = start_framed_session(row, job.state, connection, &error, {greet, &job});
     if (admission == session_admission::refused) {
         net_close(connection);
         return;

@@ -39,24 +39,27 @@ bool reply_may_leave(const datagram& d, bool from_listener)
 {
     const std::uint32_t now = clock_tick_count();
     service_counters* counters = d.state != nullptr ? &d.state->counters[d.service] : nullptr;
+    // The limit first: a datagram it refuses is not remembered, so that a
+    // limited client's retry is not taken for a reflection.
+    const source_verdict verdict = counters != nullptr
+                                       ? source_reply_allowed(d.state->limits, d.sender, d.service, now)
+                                       : source_verdict::allowed;
+    if (verdict != source_verdict::allowed) {
+        count_one(&counters->refused_by_limit);
+        if (verdict != source_verdict::refused) {
+            char line[160];
+            format_limit_met(line, sizeof line,
+                             verdict == source_verdict::full_first ? source_limit_kind::table_full
+                                                                   : source_limit_kind::replies,
+                             service_table[d.service].name, d.sender, d.state->limits->replies_per_second);
+            output_line("%s", line);
+        }
+        return false;
+    }
     if (from_listener && d.recent != nullptr && !recent_datagrams_admit(d.recent, d.sender, d.bytes, d.count, now)) {
         if (counters != nullptr) count_one(&counters->refused_as_reflection);
         return false;
     }
-    if (counters == nullptr) return true;
-    const source_verdict verdict = source_reply_allowed(d.state->limits, d.sender, d.service, now);
-    if (verdict == source_verdict::allowed) {
-        count_one(&counters->datagrams_answered);
-        return true;
-    }
-    count_one(&counters->refused_by_limit);
-    if (verdict != source_verdict::refused) {
-        char line[160];
-        format_limit_met(line, sizeof line,
-                         verdict == source_verdict::full_first ? source_limit_kind::table_full
-                                                               : source_limit_kind::replies,
-                         service_table[d.service].name, d.sender, d.state->limits->replies_per_second);
-        output_line("%s", line);
-    }
-    return false;
+    if (counters != nullptr) count_one(&counters->datagrams_answered);
+    return true;
 }

@@ -32,6 +32,8 @@ void format_counters_line(char* text, std::size_t size, const char* service, con
 
 void format_counters_summary(char* text, std::size_t size, const counters_reading& total, unsigned long dropped)
 {
-    std::snprintf(text, size, "%lu sessions (%lu open), %lu answered, %lu refused, %lu reflections, %lu lines dropped",
-                  total.sessions, total.open, total.answered, total.limited, total.reflections, dropped);
+    std::snprintf(text, size,
+                  "%lu sessions (%lu open), %lu answered, %lu refused (%lu as reflections), %lu lines dropped",
+                  total.sessions, total.open, total.answered, total.limited + total.reflections, total.reflections,
+                  dropped);
 }

@@ -16,6 +16,7 @@ struct session_frame {
     net_address peer;
     bool peer_known;
     std::uint32_t started_ms;
+    std::int64_t started_s;
 };
 
 void say(const char* text) { output_line("%s", text); }
@@ -38,7 +39,8 @@ void run_framed_session(void* raw)
     if (frame->state->log_clients && frame->peer_known) {
         char line[160];
         format_session_end(line, sizeof line, frame->row->name, &frame->peer, tally.received, tally.sent,
-                           clock_tick_count() - frame->started_ms);
+                           session_length_ms(clock_tick_count() - frame->started_ms,
+                                             clock_seconds_now() - frame->started_s));
         say(line);
     }
     delete frame;
@@ -46,9 +48,11 @@ void run_framed_session(void* raw)
 
 } // namespace
 
-session_admission start_framed_session(const service_row& row, run_state* state, net_socket connection, int* error)
+session_admission start_framed_session(const service_row& row, run_state* state, net_socket connection, int* error,
+                                       const session_greeting& greeting)
 {
     if (state == nullptr) {
+        greeting.say(greeting.context, connection);
         return row.start_session(row.tcp_session, thread_argument(connection), error) ? session_admission::started
                                                                                      : session_admission::not_started;
     }
@@ -73,7 +77,8 @@ session_admission start_framed_session(const service_row& row, run_state* state,
             return session_admission::refused;
         }
     }
-    auto* frame = new (std::nothrow) session_frame{&row, state, connection, peer, peer_known, now};
+    greeting.say(greeting.context, connection);
+    auto* frame = new (std::nothrow) session_frame{&row, state, connection, peer, peer_known, now, clock_seconds_now()};
     if (frame == nullptr) {
         if (peer_known) source_session_end(state->limits, &peer);
         *error = net_error_no_buffers;

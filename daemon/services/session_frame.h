@@ -14,6 +14,14 @@ enum class session_admission {
     not_started, // no thread (or memory) for it: `error` says why
 };
 
+// What the listener says of a connection once its source's limit admits
+// it, before its session starts.
+struct session_greeting {
+    void (*say)(const void* context, net_socket connection);
+    const void* context;
+};
+
 // Starts the session of `row` for `connection` as its row says (on a thread
 // of its own or on the listener's), framed; `state` may be nullptr.
-session_admission start_framed_session(const service_row& row, run_state* state, net_socket connection, int* error);
+session_admission start_framed_session(const service_row& row, run_state* state, net_socket connection, int* error,
+                                       const session_greeting& greeting);

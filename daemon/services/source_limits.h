@@ -1,8 +1,11 @@
 // What one source outside loopback may have of the services: UDP replies a
 // second per service, and TCP sessions open at once across services. A
 // source is an IPv4 address or an IPv6 /64, the least a host on a network
-// holds; loopback (127.0.0.0/8, ::1 and their IPv4-mapped forms) is never
-// limited. Shared by every listener thread of a run.
+// holds, except where the /64 is not one host's: a link-local address
+// (fe80::/10) is a source with its link, and a NAT64 address (64:ff9b::/96)
+// is the IPv4 host it carries. Loopback (127.0.0.0/8, ::1 and their
+// IPv4-mapped forms) is never limited. Shared by every listener thread of a
+// run.
 #pragma once
 
 #include <cstdint>
@@ -18,16 +21,18 @@ inline constexpr int default_sessions_per_source = 64;
 inline constexpr int most_replies_per_source = 1000000;
 inline constexpr int most_sessions_per_source = 65535;
 // How many sources are followed at once; the one used longest ago gives
-// way to a new one, unless it has sessions open. 392 KiB.
+// way to a new one, unless it has sessions open. 408 KiB.
 inline constexpr int source_table_size = 4096;
 // The services whose replies are counted apart, by their index in the
 // service table.
 inline constexpr int source_services = 8;
 
 // A source as the table keys it: an IPv4 address in its IPv6-mapped form,
-// or the first 64 bits of an IPv6 address followed by zeros.
+// a link-local address whole with its scope (the link's number), or the
+// first 64 bits of another IPv6 address followed by zeros.
 struct source_key {
     unsigned char bytes[16];
+    unsigned char scope[4]; // as the socket address holds it; zeros but link-local
 };
 // False for a loopback source, which no limit touches.
 bool source_of(const net_address* peer, source_key* key);
@@ -65,6 +70,10 @@ struct source_limits {
     std::uint16_t newest, oldest; // plus one; 0: none
     int used;
     bool said_full;
+    // The reply budgets that sources without a place share, one source's
+    // worth per service.
+    std::uint32_t overflow_budget[source_services];
+    std::uint32_t overflow_refilled_ms[source_services];
     entry entries[source_table_size];
     std::uint16_t buckets[source_table_size];
 };
@@ -79,6 +88,7 @@ source_verdict source_reply_allowed(source_limits* limits, const net_address* pe
                                     std::uint32_t now_ms);
 // Whether a session from `peer` may start; an allowed one is counted open
 // until source_session_end. A source with sessions open keeps its place in
-// the table; when every place holds one, a new source is refused.
+// the table; when every place holds one, a new source's sessions are
+// refused, and its replies come from a budget that all such sources share.
 source_verdict source_session_begin(source_limits* limits, const net_address* peer, std::uint32_t now_ms);
 void source_session_end(source_limits* limits, const net_address* peer);

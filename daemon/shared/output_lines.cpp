@@ -59,6 +59,9 @@ void write_error(const char* bytes, std::size_t length)
 // and the state of every service).
 using output_channel = channel<160, 512>;
 using error_channel = channel<1024, 64>;
+// The longest text for standard error, queued in pieces of 1 KiB: the start
+// report of every listener that failed on many addresses.
+constexpr std::size_t error_text_most = 8 * 1024;
 output_channel output{.write = console_write_output,
                       .dropped_format = "(%lu lines of output were dropped: standard output was not read)\n"};
 error_channel errors{.write = write_error,
@@ -121,24 +124,30 @@ void start(C& c)
     if (!thread_start(writer<C>, &c, thread_default_stack + 2048 * 2)) c.waiting = nullptr;
 }
 
-// Queues the text, or writes it at once where no writer runs; never waits
-// for the stream.
+// Queues the text, in pieces of the channel's room where it is longer, or
+// writes it at once where no writer runs; never waits for the stream. A
+// text goes in whole or not at all, its pieces one after the other.
 template <typename C>
-void put(C& c, const typename C::text& t)
+void put(C& c, const char* bytes, int length)
 {
     if (c.waiting == nullptr) {
-        c.write(t.bytes, static_cast<std::size_t>(t.length));
+        c.write(bytes, static_cast<std::size_t>(length));
         return;
     }
+    const int pieces = length > 0 ? (length + C::text_room - 1) / C::text_room : 1;
     thread_lock_take(c.guard);
     const int slots = static_cast<int>(std::size(c.queue));
-    const bool queued = c.count < slots;
+    const bool queued = c.count + pieces <= slots;
     // The writer empties the queue before it waits again: only the text
     // that finds it empty needs to wake it.
     const bool wake = queued && c.count == 0;
     if (queued) {
-        c.queue[(c.first + c.count) % slots] = t;
-        ++c.count;
+        for (int at = 0; at < length || at == 0; at += C::text_room) {
+            auto& t = c.queue[(c.first + c.count) % slots];
+            t.length = length - at < C::text_room ? length - at : C::text_room;
+            std::memcpy(t.bytes, bytes + at, static_cast<std::size_t>(t.length));
+            ++c.count;
+        }
     } else {
         ++c.dropped;
         ++c.dropped_since_start;
@@ -183,15 +192,14 @@ void output_line(const char* format, ...)
     if (n < 0) return;
     line.length = n < room - 2 ? n : room - 2;
     if (line.length == 0 || line.bytes[line.length - 1] != '\n') line.bytes[line.length++] = '\n';
-    put(output, line);
+    put(output, line.bytes, line.length);
 }
 
 void output_error(const char* text)
 {
-    error_channel::text entry;
-    std::snprintf(entry.bytes, sizeof entry.bytes, "%s", text);
-    entry.length = static_cast<int>(std::strlen(entry.bytes));
-    put(errors, entry);
+    std::size_t length = std::strlen(text);
+    if (length > error_text_most) length = error_text_most;
+    put(errors, text, static_cast<int>(length));
 }
 
 unsigned long output_lines_dropped()

@@ -22,8 +22,9 @@ void output_lines_drain(unsigned limit_ms);
 // ended with a line feed); never blocks.
 [[gnu::format(printf, 1, 2)]] void output_line(const char* format, ...);
 
-// Queues a text for standard error (cut to 1023 bytes, written as it is);
-// never blocks.
+// Queues a text for standard error (cut to 8 KiB, written as it is, whole
+// or, where the queue has no room for it, not at all and counted); never
+// blocks.
 void output_error(const char* text);
 
 // How many lines of standard output were dropped since start, for the

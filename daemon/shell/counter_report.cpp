@@ -1,7 +1,5 @@
 #include "counter_report.h"
 
-#include <cstdio>
-
 #include "output_lines.h"
 
 namespace {
@@ -30,9 +28,7 @@ void write_counters(const velmora_run& run)
     output_line("%lu lines of output dropped", output_lines_dropped());
 }
 
-namespace {
-
-counters_reading every_service(const velmora_run& run)
+counters_reading counters_of_every_service(const velmora_run& run)
 {
     counters_reading total{};
     for (const service_row& row : service_table)
@@ -40,16 +36,7 @@ counters_reading every_service(const velmora_run& run)
     return total;
 }
 
-} // namespace
-
 void summarize_counters(const velmora_run& run, char* text, std::size_t size)
 {
-    format_counters_summary(text, size, every_service(run), output_lines_dropped());
-}
-
-void tip_counters(const velmora_run& run, char* text, std::size_t size)
-{
-    const counters_reading total = every_service(run);
-    std::snprintf(text, size, "Velmora: %lu sessions (%lu open), %lu answered, %lu refused", total.sessions,
-                  total.open, total.answered, total.limited + total.reflections);
+    format_counters_summary(text, size, counters_of_every_service(run), output_lines_dropped());
 }

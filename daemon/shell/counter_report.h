@@ -11,9 +11,9 @@
 // output dropped, to standard output.
 void write_counters(const velmora_run& run);
 
-// "running: 3 sessions (0 open), 2 answered, ..." over every service.
+// "3 sessions (0 open), 2 answered, 5 refused (1 as reflections), 0 lines
+// dropped" over every service.
 void summarize_counters(const velmora_run& run, char* text, std::size_t size);
 
-// The shortest form, for the 63 characters of the Win32 icon's tip:
-// "Velmora: 3 sessions (0 open), 2 answered, 0 refused".
-void tip_counters(const velmora_run& run, char* text, std::size_t size);
+// The counters summed over every service, for the Win32 icon's tip.
+counters_reading counters_of_every_service(const velmora_run& run);

@@ -4,6 +4,7 @@
 
 #include "message_box.h"
 #include "service_manager.h"
+#include "sockets.h"
 #include "shell_caption.h"
 #include "start_report.h"
 #include "startup.h"
@@ -24,9 +25,17 @@ bool announce_readiness(velmora_run* run)
     char message[start_report_size + 32];
     bool ready = false;
     readiness_message(*run, message, sizeof message, &ready);
-    if (!service_manager_notify(message))
+    const int error = service_manager_notify(message);
+    if (error == net_error_would_block) {
         message_box("The service manager's socket did not take the notification at once; it was dropped",
                     shell_caption);
+    } else if (error != 0) {
+        char text[120];
+        std::snprintf(text, sizeof text,
+                      "The notification for the service manager could not be sent (Error Nr: %d); it was dropped",
+                      error);
+        message_box(text, shell_caption);
+    }
     // The journal shows why the unit failed, beside the start report.
     if (!ready) message_box("No listener could start: ending with status 1 for the service manager", shell_caption);
     return ready;

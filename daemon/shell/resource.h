@@ -30,5 +30,6 @@
 #define IDS_STARTUP_ERROR_CAPTION 2
 #define IDS_NO_DIALOG 3
 #define IDS_NO_SERVICE_PROCESS 4
+#define IDS_COUNTERS_TIP 5
 
 #endif

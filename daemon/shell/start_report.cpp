@@ -83,15 +83,16 @@ struct service_jobs {
     int end;
     bool tcp_serves; // on any address
     bool udp_serves;
+    bool any_failed;
 };
 
 service_jobs jobs_of_service(const velmora_run& run, int first)
 {
-    service_jobs jobs{first, first, false, false};
+    service_jobs jobs{first, first, false, false, false};
     for (; jobs.end < run.job_count && run.jobs[jobs.end].service == run.jobs[first].service; ++jobs.end) {
         int error = 0;
-        if (listener_told(run.jobs[jobs.end], &error) != listener_outcome::serving) continue;
-        (run.jobs[jobs.end].udp ? jobs.udp_serves : jobs.tcp_serves) = true;
+        if (listener_told(run.jobs[jobs.end], &error) != listener_outcome::serving) jobs.any_failed = true;
+        else (run.jobs[jobs.end].udp ? jobs.udp_serves : jobs.tcp_serves) = true;
     }
     return jobs;
 }
@@ -101,7 +102,8 @@ service_jobs jobs_of_service(const velmora_run& run, int first)
 // failed listener once, the missing file once for all of them.
 void append_failures(char* text, std::size_t size, const velmora_run& run, const service_jobs& jobs)
 {
-    const bool partly = jobs.tcp_serves != jobs.udp_serves;
+    // Only a service with both transports can serve on one of them only.
+    const bool partly = run.jobs[jobs.first].service->udp_reply != nullptr && jobs.tcp_serves != jobs.udp_serves;
     bool opened = false;
     bool file_told = false;
     for (int j = jobs.first; j < jobs.end; ++j) {
@@ -164,4 +166,23 @@ void describe_listeners(const velmora_run& run, char* text, std::size_t size)
     }
     // An account cut short says so.
     if (size > 4 && std::strlen(text) == size - 1) std::memcpy(text + size - 4, "...", 4);
+}
+
+void note_failed_services(const velmora_run& run, char* text, std::size_t size)
+{
+    if (size == 0) return;
+    text[0] = '\0';
+    for (const bool in_part : {false, true}) {
+        bool first = true;
+        for (int i = 0; i < run.job_count;) {
+            const service_jobs jobs = jobs_of_service(run, i);
+            const bool serves = jobs.tcp_serves || jobs.udp_serves;
+            if (jobs.any_failed && serves == in_part) {
+                append(text, size, "%s%s", first ? (in_part ? "; in part: " : "; not running: ") : ", ",
+                       run.jobs[i].service->name);
+                first = false;
+            }
+            i = jobs.end;
+        }
+    }
 }

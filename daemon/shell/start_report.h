@@ -18,3 +18,8 @@ bool any_listener_serving(const velmora_run& run);
 // (no quote file)", or "nothing runs: echo (TCP port 7 in use), ..." when
 // none serves; empty when none is selected.
 void describe_listeners(const velmora_run& run, char* text, std::size_t size);
+
+// The short form, to follow the counters in the service manager's status:
+// "; not running: quote; in part: daytime" (a service with a listener that
+// failed and one that serves), or empty when every listener serves.
+void note_failed_services(const velmora_run& run, char* text, std::size_t size);

@@ -36,11 +36,9 @@ void start_listener(velmora_run* run, const service_row& row, const listen_addre
 // per port that takes IPv4 peers too, or where the system has no IPv6 an
 // IPv4 socket, as Winsock always has. So each service keeps one listener
 // per transport: one bind box per port another program holds, one thread
-// per listener. Measured against a socket per family over six interleaved
-// benchmark runs, IPv4 clients cost about 5 % more server CPU per UDP echo
-// and DNS answer and 8 % per daytime connection (medians of the per-run
-// ratios), inside the run-to-run spread of the very same IPv4 code (0.74 to
-// 1.21).
+// per listener. What IPv4 clients pay for the mapped form was measured
+// within the benchmark's own spread (bench/RESULTS.md, figures behind
+// choices in the code).
 void listen_everywhere(run_options* options, bool ipv6)
 {
     listen_address& every = options->listen[0];

@@ -31,7 +31,7 @@ std::string key_of(const char* text)
     const net_address a = address(text);
     source_key key{};
     if (!source_of(&a, &key)) return "loopback";
-    return std::string(reinterpret_cast<const char*>(key.bytes), sizeof key.bytes);
+    return std::string(reinterpret_cast<const char*>(&key), sizeof key);
 }
 
 std::string peer_text(const char* text, bool with_port)
@@ -54,6 +54,20 @@ TEST(SourceLimits, ASourceIsAnIpv4AddressOrAnIpv6SlashSixtyFourAndLoopbackIsNone
     EXPECT_EQ(make(0, 0), nullptr) << "both off: no table at all";
 }
 
+TEST(SourceLimits, ALinkLocalSourceIsItsAddressOnItsLinkAndNat64ItsIpv4Host)
+{
+    EXPECT_NE(key_of("fe80::1%1"), key_of("fe80::2%1"));
+    EXPECT_NE(key_of("fe80::1%1"), key_of("fe80::1%2"));
+    EXPECT_EQ(key_of("fe80::1%1"), key_of("fe80::1%1"));
+    EXPECT_NE(key_of("febf::1%1"), key_of("febf::2%1")) << "all of fe80::/10";
+    EXPECT_EQ(key_of("64:ff9b::10.9.0.2"), key_of("10.9.0.2"));
+    EXPECT_NE(key_of("64:ff9b::10.9.0.2"), key_of("64:ff9b::10.9.0.3"));
+    EXPECT_NE(key_of("64:ff9b::127.0.0.1"), "loopback") << "no gateway speaks for loopback";
+    EXPECT_EQ(key_of("64:ff9b:1::2"), key_of("64:ff9b:1::3")) << "outside the /96, a /64 as any";
+    EXPECT_EQ(peer_text("fe80::7%2", false), "fe80::7%2");
+    EXPECT_EQ(peer_text("64:ff9b::10.9.0.2", false), "10.9.0.2");
+}
+
 TEST(SourceLimits, RepliesHaveABurstThenTheRatePerService)
 {
     static source_limits* const limits = make(50, 0);
@@ -72,6 +86,21 @@ TEST(SourceLimits, RepliesHaveABurstThenTheRatePerService)
     const net_address local = address("127.0.0.1");
     for (int i = 0; i < 1000; ++i) ASSERT_EQ(source_reply_allowed(limits, &local, 4, t), source_verdict::allowed);
     EXPECT_EQ(source_session_begin(limits, &peer, t), source_verdict::allowed) << "sessions not limited";
+}
+
+// Listeners read the clock before they take the lock: a reading older than
+// the last one refills nothing.
+TEST(SourceLimits, AnOlderClockReadingRefillsNothing)
+{
+    static source_limits* const limits = make(50, 0);
+    ASSERT_NE(limits, nullptr);
+    const net_address peer = address("10.9.0.2");
+    const std::uint32_t t = 5000;
+    while (source_reply_allowed(limits, &peer, 1, t) == source_verdict::allowed) {}
+    EXPECT_EQ(source_reply_allowed(limits, &peer, 1, t + 1), source_verdict::refused);
+    EXPECT_EQ(source_reply_allowed(limits, &peer, 1, t), source_verdict::refused);
+    EXPECT_EQ(source_reply_allowed(limits, &peer, 1, t - 30000), source_verdict::refused);
+    EXPECT_EQ(source_reply_allowed(limits, &peer, 1, t + 21), source_verdict::allowed) << "time goes on from t + 1";
 }
 
 TEST(SourceLimits, SessionsAreCappedAndASourceWithSessionsKeepsItsPlace)
@@ -100,6 +129,34 @@ TEST(SourceLimits, SessionsAreCappedAndASourceWithSessionsKeepsItsPlace)
     EXPECT_EQ(source_session_begin(limits, &peer, 14), source_verdict::refused) << "kept its count";
 }
 
+// A table whose every place holds sessions still answers new sources, all
+// of them together within one source's budget, and takes a source back in
+// the order of use once its sessions end.
+TEST(SourceLimits, SourcesWithoutAPlaceShareOneBudget)
+{
+    static source_limits* const limits = make(50, 1);
+    ASSERT_NE(limits, nullptr);
+    for (int i = 0; i < source_table_size; ++i) {
+        net_address holder = net_ipv4_address(0x0B000000u + static_cast<std::uint32_t>(i), 1);
+        ASSERT_EQ(source_session_begin(limits, &holder, 10), source_verdict::allowed) << i;
+    }
+    const net_address one = address("10.9.0.8"), other = address("2001:db8::9");
+    for (int i = 0; i < reply_burst(50); ++i)
+        EXPECT_EQ(source_reply_allowed(limits, i % 2 ? &one : &other, 3, 20), source_verdict::allowed) << i;
+    EXPECT_EQ(source_reply_allowed(limits, &one, 3, 20), source_verdict::full_first);
+    EXPECT_EQ(source_reply_allowed(limits, &other, 3, 20), source_verdict::refused);
+    EXPECT_EQ(source_reply_allowed(limits, &other, 3, 40), source_verdict::allowed) << "the shared rate";
+    EXPECT_EQ(source_session_begin(limits, &one, 40), source_verdict::refused);
+    // Two holders end their sessions: the first to end is the first to give
+    // way, and the later keeps its place (and budget) meanwhile.
+    const net_address first = net_ipv4_address(0x0B000007u, 1), second = net_ipv4_address(0x0B000003u, 1);
+    source_session_end(limits, &first);
+    source_session_end(limits, &second);
+    for (int i = 0; i < reply_burst(50); ++i) ASSERT_EQ(source_reply_allowed(limits, &second, 3, 50), source_verdict::allowed);
+    EXPECT_EQ(source_session_begin(limits, &one, 60), source_verdict::allowed) << "took the first's place";
+    EXPECT_EQ(source_reply_allowed(limits, &second, 3, 60), source_verdict::refused_first) << "kept its spent budget";
+}
+
 TEST(ClientLog, PeersAndSourcesAreNamedAsOperatorsWriteThem)
 {
     EXPECT_EQ(peer_text("10.9.0.2", true), "10.9.0.2:7");
@@ -111,4 +168,9 @@ TEST(ClientLog, PeersAndSourcesAreNamedAsOperatorsWriteThem)
     char line[160];
     format_session_end(line, sizeof line, "daytime", &peer, 0, 25, 1234);
     EXPECT_STREQ(line, "daytime 10.9.0.2:40312: 0 bytes in, 25 out, 1.234 s");
+    // Past the tick count's wrap of 49.7 days, the wall clock counts the wraps.
+    format_session_end(line, sizeof line, "echo", &peer, 1, 2, session_length_ms(1234, 50 * 86400));
+    EXPECT_STREQ(line, "echo 10.9.0.2:40312: 1 bytes in, 2 out, 4294968.530 s");
+    EXPECT_EQ(session_length_ms(1234, 3601), 1234u) << "a wall clock stepped an hour";
+    EXPECT_EQ(session_length_ms(1234, -86400), 1234u) << "or back a day";
 }

@@ -8,6 +8,7 @@
 #include "counter_report.h"
 #include "output_lines.h"
 #include "service_manager.h"
+#include "start_report.h"
 #include "threads.h"
 
 namespace {
@@ -20,7 +21,7 @@ void watch(void* raw)
     sigaddset(&wanted, SIGUSR1);
     const bool managed = service_manager_present();
     const timespec every{status_every_ms / 1000, 0};
-    char last[200] = "";
+    char last[320] = "";
     for (;;) {
         if (sigtimedwait(&wanted, nullptr, &every) == SIGUSR1) {
             write_counters(*run);
@@ -29,12 +30,15 @@ void watch(void* raw)
         if (!managed) continue;
         char summary[180];
         summarize_counters(*run, summary, sizeof summary);
-        char message[200];
-        std::snprintf(message, sizeof message, "STATUS=%s", summary);
-        // The manager is told only what changed.
+        // The listeners that failed stay named, as the start's status named them.
+        char failed[120];
+        note_failed_services(*run, failed, sizeof failed);
+        char message[sizeof last];
+        std::snprintf(message, sizeof message, "STATUS=%s%s", summary, failed);
+        // The manager is told only what changed; a message it did not take
+        // is sent again the next time.
         if (std::strcmp(message, last) == 0) continue;
-        service_manager_notify(message);
-        std::memcpy(last, message, sizeof last);
+        if (service_manager_notify(message) == 0) std::memcpy(last, message, sizeof last);
     }
 }
 

@@ -78,7 +78,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR arguments, int)
     // threads go on reading it while the run-time ends the process after
     // WinMain has returned.
     static velmora_run run{};
-    const startup_host host = {pause_with_dialog, show_sockets_error, nullptr, nullptr};
+    const startup_host host = {pause_with_dialog, show_sockets_error, nullptr, note_for_debugger};
     if (!read_start_options(arguments, host, &run)) return -1;
     HWND startup_dialog = CreateDialogParamA(instance, "INITDLG", nullptr, startup_dialog_proc, 0);
     if (startup_dialog == nullptr) note_failed_call("CreateDialogParamA(INITDLG)");

@@ -8,3 +8,5 @@ void note_failed_call(const char* call)
     std::snprintf(line, sizeof line, "Velmora: %s failed, error %lu\n", call, GetLastError());
     OutputDebugStringA(line);
 }
+
+void note_for_debugger(const char* line) { OutputDebugStringA(line); }

@@ -38,3 +38,8 @@ bool start_new_instance();
 // Reports a failed window or shell call where nothing better can be done
 // than to note it for a debugger.
 void note_failed_call(const char* call);
+
+// A line about how the program serves (the words of the command line it
+// ignores, the lack of IPv6) that no box should stop each start for: for a
+// debugger, where the Windows face says such things.
+void note_for_debugger(const char* line);

@@ -1,10 +1,12 @@
 #include "shell_win32.h"
 
+#include <cstdio>
 #include <cstring>
 #include <shellapi.h>
 
 #include "clock.h"
 #include "counter_report.h"
+#include "resource.h"
 
 // The first form of the record, which every shell since Windows 95 takes.
 static_assert(sizeof(void*) != 4 || NOTIFYICONDATAA_V1_SIZE == 88);
@@ -53,13 +55,33 @@ void taskbar_icon_thread(void*)
         clock_sleep_ms(retry_pause_ms);
 }
 
+namespace {
+
+// The tip of the counters, as the string table words it; "refused" counts
+// what the limits refused and what was taken for a reflection, as the
+// service manager's status does.
+bool format_counters_tip(const velmora_run& run, char (&tip)[tip_capacity])
+{
+    char format[tip_capacity];
+    if (LoadStringA(program_instance, IDS_COUNTERS_TIP, format, sizeof format) == 0) {
+        note_failed_call("LoadStringA(IDS_COUNTERS_TIP)");
+        return false;
+    }
+    const counters_reading total = counters_of_every_service(run);
+    std::snprintf(tip, sizeof tip, format, total.sessions, total.open, total.answered,
+                  total.limited + total.reflections);
+    return true;
+}
+
+} // namespace
+
 void counters_tip_thread(void* run)
 {
     char last[tip_capacity] = "";
     for (;;) {
         clock_sleep_ms(tip_every_ms);
         char tip[tip_capacity];
-        tip_counters(*static_cast<const velmora_run*>(run), tip, sizeof tip);
+        if (!format_counters_tip(*static_cast<const velmora_run*>(run), tip)) continue;
         if (std::strcmp(tip, last) == 0 || control_dialog == nullptr) continue;
         NOTIFYICONDATAA data{};
         data.cbSize = NOTIFYICONDATAA_V1_SIZE;
