@@ -1,9 +1,8 @@
 #include "service_handlers.h"
 
-#include "client_log.h"
 #include "clock.h"
-#include "output_lines.h"
 #include "service_table.h"
+#include "session_frame.h"
 
 namespace {
 
@@ -45,15 +44,8 @@ bool reply_may_leave(const datagram& d, bool from_listener)
                                        ? source_reply_allowed(d.state->limits, d.sender, d.service, now)
                                        : source_verdict::allowed;
     if (verdict != source_verdict::allowed) {
-        count_one(&counters->refused_by_limit);
-        if (verdict != source_verdict::refused) {
-            char line[160];
-            format_limit_met(line, sizeof line,
-                             verdict == source_verdict::full_first ? source_limit_kind::table_full
-                                                                   : source_limit_kind::replies,
-                             service_table[d.service].name, d.sender, d.state->limits->replies_per_second);
-            output_line("%s", line);
-        }
+        refuse_over_limit(counters, verdict, source_limit_kind::replies, service_table[d.service].name, d.sender,
+                          d.state->limits->replies_per_second);
         return false;
     }
     if (from_listener && d.recent != nullptr && !recent_datagrams_admit(d.recent, d.sender, d.bytes, d.count, now)) {

@@ -65,15 +65,8 @@ session_admission start_framed_session(const service_row& row, run_state* state,
     if (peer_known) {
         const source_verdict verdict = source_session_begin(state->limits, &peer, now);
         if (verdict != source_verdict::allowed) {
-            count_one(&counters.refused_by_limit);
-            if (verdict != source_verdict::refused) {
-                char line[160];
-                format_limit_met(line, sizeof line,
-                                 verdict == source_verdict::full_first ? source_limit_kind::table_full
-                                                                       : source_limit_kind::sessions,
-                                 row.name, &peer, state->limits->sessions_per_source);
-                say(line);
-            }
+            refuse_over_limit(&counters, verdict, source_limit_kind::sessions, row.name, &peer,
+                              state->limits->sessions_per_source);
             return session_admission::refused;
         }
     }
@@ -91,4 +84,15 @@ session_admission start_framed_session(const service_row& row, run_state* state,
     if (peer_known) source_session_end(state->limits, &peer);
     delete frame;
     return session_admission::not_started;
+}
+
+void refuse_over_limit(service_counters* counters, source_verdict verdict, source_limit_kind over,
+                       const char* service, const net_address* peer, int limit)
+{
+    count_one(&counters->refused_by_limit);
+    if (verdict == source_verdict::refused) return;
+    char line[160];
+    format_limit_met(line, sizeof line, verdict == source_verdict::full_first ? source_limit_kind::table_full : over,
+                     service, peer, limit);
+    say(line);
 }

@@ -3,6 +3,7 @@
 // --log-clients, the line naming the client, its bytes and the duration.
 #pragma once
 
+#include "client_log.h"
 #include "run_state.h"
 #include "sockets.h"
 
@@ -25,3 +26,10 @@ struct session_greeting {
 // of its own or on the listener's), framed; `state` may be nullptr.
 session_admission start_framed_session(const service_row& row, run_state* state, net_socket connection, int* error,
                                        const session_greeting& greeting);
+
+// A reply or session that its source's limit refused (any verdict but
+// allowed): counted for the service, and said the first time a source
+// meets the limit or finds no place in the table. `over` names the limit,
+// `limit` its value.
+void refuse_over_limit(service_counters* counters, source_verdict verdict, source_limit_kind over,
+                       const char* service, const net_address* peer, int limit);
