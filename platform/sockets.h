@@ -126,6 +126,16 @@ int net_send_last(net_socket s, const void* data, int length);
 // the figure as it is. 0 or -1.
 int net_limit_send_buffer(net_socket s, int bytes);
 
+// Limits what the system holds received and not yet read on a connected
+// stream (SO_RCVBUF), and with it the window the peer may fill. Without it
+// Linux grows a stream's buffer as the program reads, to the tcp_rmem
+// maximum, and keeps what it grew. Called again with a larger figure, it
+// raises the limit: Linux then also lets the window grow to it
+// (TCP_WINDOW_CLAMP), which it otherwise keeps where it was when the
+// connection opened. Linux doubles the figure and caps it at rmem_max;
+// Winsock takes the figure as it is. 0 or -1.
+int net_limit_receive_buffer(net_socket s, int bytes);
+
 // Bounds how long a receive on a connected stream (net_recv, or a relay's
 // receive) waits for the peer: one that waits `milliseconds` in vain fails
 // with net_error_would_block, and the connection serves on. 0 lifts the

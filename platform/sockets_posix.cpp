@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <cstdint>
@@ -10,6 +11,7 @@
 #include <net/if.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -289,6 +291,16 @@ int net_send_last(net_socket s, const void* data, int length)
 int net_limit_send_buffer(net_socket s, int bytes)
 {
     return ::setsockopt(static_cast<int>(s), SOL_SOCKET, SO_SNDBUF, &bytes, sizeof bytes) == 0 ? 0 : fail(errno);
+}
+
+int net_limit_receive_buffer(net_socket s, int bytes)
+{
+    const int fd = static_cast<int>(s);
+    if (::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes) != 0) return fail(errno);
+    // The clamp bounds the window only, never the memory: the doubled
+    // figure is the most the buffer can hold.
+    const int window = bytes > INT_MAX / 2 ? INT_MAX : 2 * bytes;
+    return ::setsockopt(fd, IPPROTO_TCP, TCP_WINDOW_CLAMP, &window, sizeof window) == 0 ? 0 : fail(errno);
 }
 
 int net_limit_receive_wait(net_socket s, unsigned milliseconds)

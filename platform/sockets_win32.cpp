@@ -152,6 +152,11 @@ int net_limit_send_buffer(net_socket s, int bytes)
     return result_of(setsockopt(to_socket(s), SOL_SOCKET, SO_SNDBUF, reinterpret_cast<const char*>(&bytes), sizeof bytes));
 }
 
+int net_limit_receive_buffer(net_socket s, int bytes)
+{
+    return result_of(setsockopt(to_socket(s), SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&bytes), sizeof bytes));
+}
+
 // Not offered: see sockets.h.
 int net_limit_receive_wait(net_socket, unsigned) { return -1; }
 

@@ -5,7 +5,9 @@
 // goes. And what each stalled session pins in the kernel's send queue,
 // memory shared by every TCP program on the machine, stays small.
 #include <algorithm>
+#include <cerrno>
 #include <numeric>
+#include <poll.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <thread>
@@ -26,6 +28,29 @@ constexpr long kb_per_session = 256;
 // the queue past it by up to one 64 KiB segment. Unbounded, Linux lets it
 // grow to its 4 MB tcp_wmem maximum.
 constexpr long send_queue_limit = 2 * 64 * 1024 + 64 * 1024;
+// What one stalled echo session may hold received and not read: a new
+// session asks for a 32 KiB receive buffer, Linux keeps twice that, and
+// one more 64 KiB segment of loopback. Left to grow, Linux took it to
+// hundreds of KiB for a client that sends and never reads.
+constexpr long echo_receive_queue_limit = 2 * 32 * 1024 + 64 * 1024;
+
+// Sends `client`'s pattern on `fd` until a send has found no room for
+// 300 ms (the connection is full both ways), at most `most` bytes.
+std::string send_until_blocked(int fd, int client, std::size_t most)
+{
+    std::string sent;
+    char block[16384];
+    while (sent.size() < most) {
+        for (std::size_t i = 0; i < sizeof block; ++i)
+            block[i] = static_cast<char>((sent.size() + i) * 31 / 7 + static_cast<std::size_t>(client) * 13);
+        pollfd writable{fd, POLLOUT, 0};
+        if (::poll(&writable, 1, 300) != 1) break;
+        const ssize_t n = ::send(fd, block, sizeof block, MSG_DONTWAIT | MSG_NOSIGNAL);
+        if (n > 0) sent.append(block, static_cast<std::size_t>(n));
+        else if (n < 0 && errno != EAGAIN) break;
+    }
+    return sent;
+}
 
 } // namespace
 
@@ -116,5 +141,45 @@ TEST_F(StalledReaders, StalledChargenSessionsHoldABoundedSendQueue)
         ASSERT_EQ(stream.compare(74u * static_cast<std::size_t>(k - 1), 74, chargen_line(k)), 0) << "line " << k;
 
     for (int fd : readers) close_with_reset(fd);
+    stop_cleanly();
+}
+
+// Echo clients that send until their sends block and never read: what each
+// session lets the kernel hold, received and not read and queued to send,
+// stays near a stalled chargen reader's. Once they read, each gets back
+// every byte it sent, in order.
+TEST_F(StalledReaders, StalledEchoClientsHoldBoundedQueues)
+{
+    constexpr int clients_count = 20;
+    // Far beyond what the connection holds both ways: a session that kept
+    // taking bytes in would reach it.
+    constexpr std::size_t most = 16u << 20;
+    ASSERT_NO_FATAL_FAILURE(start(velmora_setup{}));
+    std::vector<int> clients;
+    std::vector<std::string> sent;
+    for (int i = 0; i < clients_count; ++i) {
+        const int fd = tcp_connect(7, 5000);
+        ASSERT_GE(fd, 0) << "connection " << i << " failed";
+        const int own_buffer = 64 * 1024;
+        ::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &own_buffer, sizeof own_buffer);
+        clients.push_back(fd);
+        sent.push_back(send_until_blocked(fd, i, most));
+        ASSERT_LT(sent.back().size(), most) << "client " << i << " never blocked";
+    }
+    const std::vector<long> received = tcp_receive_queues(7);
+    const std::vector<long> queued = tcp_send_queues(7);
+    ASSERT_EQ(received.size(), clients.size());
+    ASSERT_EQ(queued.size(), clients.size());
+    const long largest_received = *std::max_element(received.begin(), received.end());
+    const long largest_queued = *std::max_element(queued.begin(), queued.end());
+    std::printf("%d stalled echo sessions: at most %ld bytes received and not read, %ld queued to send\n",
+                clients_count, largest_received, largest_queued);
+    EXPECT_LE(largest_received, echo_receive_queue_limit);
+    EXPECT_LE(largest_queued, send_queue_limit);
+
+    for (int i = 0; i < clients_count; ++i) {
+        EXPECT_EQ(tcp_read(clients[i], sent[i].size(), 20000), sent[i]) << "client " << i;
+        ::close(clients[i]);
+    }
     stop_cleanly();
 }

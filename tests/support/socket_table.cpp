@@ -105,6 +105,14 @@ std::vector<long> tcp_send_queues(std::uint16_t local_port)
     return queues;
 }
 
+std::vector<long> tcp_receive_queues(std::uint16_t local_port)
+{
+    std::vector<long> queues;
+    for (const socket_row& row : socket_rows("tcp"))
+        if (row.state == tcp_state_established && row.local_port == local_port) queues.push_back(row.receive_queue);
+    return queues;
+}
+
 std::vector<long> tcp_receive_queues_from(std::uint16_t remote_port)
 {
     std::vector<long> queues;

@@ -19,6 +19,9 @@ bool wait_for_ports(const std::vector<std::uint16_t>& tcp, const std::vector<std
 // Bytes not yet taken by the peer (sent and unacknowledged, or not yet
 // sent) on each established TCP connection whose local port is `local_port`.
 std::vector<long> tcp_send_queues(std::uint16_t local_port);
+// Bytes received and not yet read on each established TCP connection whose
+// local port is `local_port`.
+std::vector<long> tcp_receive_queues(std::uint16_t local_port);
 // Bytes received and not yet read on each established TCP connection to
 // `remote_port`.
 std::vector<long> tcp_receive_queues_from(std::uint16_t remote_port);
