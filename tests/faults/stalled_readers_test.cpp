@@ -41,8 +41,11 @@ std::string send_until_blocked(int fd, int client, std::size_t most)
     std::string sent;
     char block[16384];
     while (sent.size() < most) {
-        for (std::size_t i = 0; i < sizeof block; ++i)
-            block[i] = static_cast<char>((sent.size() + i) * 31 / 7 + static_cast<std::size_t>(client) * 13);
+        // Bytes that never repeat at a power of two: a portion out of place shows.
+        for (std::size_t i = 0; i < sizeof block; ++i) {
+            const std::size_t at = sent.size() + i;
+            block[i] = static_cast<char>(at * 31 + at / 97 + static_cast<std::size_t>(client) * 13);
+        }
         pollfd writable{fd, POLLOUT, 0};
         if (::poll(&writable, 1, 300) != 1) break;
         const ssize_t n = ::send(fd, block, sizeof block, MSG_DONTWAIT | MSG_NOSIGNAL);
