@@ -19,6 +19,7 @@ if wait_port 37 15 && wait_port 17 5; then
     check "echo: a 300-byte datagram gets no reply, echo goes on" wire echo-udp-overlong
     check "discard: nothing comes back over TCP or UDP" wire discard
     check "echo: 100 connections opened at once, each echoed" wire echo-tcp-queued
+    check "echo: 8 MiB in 64 KiB writes comes back whole" wire echo-tcp-stream
 
     # TCP port 53 echoes only after its "TCP" box has been dismissed.
     wire dns-tcp-echo 2>"$WORK/dns-tcp.err" &
