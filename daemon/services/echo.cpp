@@ -18,15 +18,16 @@
 // buffer holds less than two of the 64 KiB segments of loopback, and a
 // client that streams large blocks there waits for the system's delayed
 // acknowledgements (bench/RESULTS.md). A client that reads at first and
-// then stops holds at most the raised buffers; raised, the receive buffer
-// no longer grows by itself (Linux caps it at twice rmem_max). A client
+// then stops, or takes the first MiB into a large buffer of its own, holds
+// at most the raised buffers: the receive buffer is therefore raised to no
+// more than streams need, and no longer grows by itself. A client
 // that sends more than the buffers on both sides hold before it reads
 // anything waits for ever, as with every echo; how much that is depends
 // most on the client's own send buffer (bench/RESULTS.md).
 constexpr int echo_send_buffer = 64 * 1024;
 constexpr int echo_first_receive_buffer = 32 * 1024;
 constexpr std::int64_t echo_stream_after = 1024 * 1024;
-constexpr int echo_stream_receive_buffer = 1024 * 1024;
+constexpr int echo_stream_receive_buffer = 256 * 1024;
 
 // Each portion goes back whole, in one send, before the next receive: the
 // fewest system calls per byte. (Sending a lone session's portions in two
