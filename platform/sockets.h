@@ -132,7 +132,7 @@ int net_limit_send_buffer(net_socket s, int bytes);
 // maximum, and keeps what it grew. Called again with a larger figure, it
 // raises the limit: Linux then also lets the window grow to it
 // (TCP_WINDOW_CLAMP), which it otherwise keeps where it was when the
-// connection opened. Linux doubles the figure and caps it at rmem_max;
+// connection opened. Linux caps the figure at rmem_max and doubles it;
 // Winsock takes the figure as it is. 0 or -1.
 int net_limit_receive_buffer(net_socket s, int bytes);
 
