@@ -60,6 +60,15 @@ void append_rows(const std::string& table, std::vector<socket_row>* rows_out)
     }
 }
 
+// One queue of each established TCP connection whose `side` port is `port`.
+std::vector<long> established_queues(int socket_row::*side, std::uint16_t port, long socket_row::*queue)
+{
+    std::vector<long> queues;
+    for (const socket_row& row : socket_rows("tcp"))
+        if (row.state == tcp_state_established && row.*side == port) queues.push_back(row.*queue);
+    return queues;
+}
+
 } // namespace
 
 std::set<int> listening_tcp_ports()
@@ -99,24 +108,15 @@ bool wait_for_ports(const std::vector<std::uint16_t>& tcp, const std::vector<std
 
 std::vector<long> tcp_send_queues(std::uint16_t local_port)
 {
-    std::vector<long> queues;
-    for (const socket_row& row : socket_rows("tcp"))
-        if (row.state == tcp_state_established && row.local_port == local_port) queues.push_back(row.transmit_queue);
-    return queues;
+    return established_queues(&socket_row::local_port, local_port, &socket_row::transmit_queue);
 }
 
 std::vector<long> tcp_receive_queues(std::uint16_t local_port)
 {
-    std::vector<long> queues;
-    for (const socket_row& row : socket_rows("tcp"))
-        if (row.state == tcp_state_established && row.local_port == local_port) queues.push_back(row.receive_queue);
-    return queues;
+    return established_queues(&socket_row::local_port, local_port, &socket_row::receive_queue);
 }
 
 std::vector<long> tcp_receive_queues_from(std::uint16_t remote_port)
 {
-    std::vector<long> queues;
-    for (const socket_row& row : socket_rows("tcp"))
-        if (row.state == tcp_state_established && row.remote_port == remote_port) queues.push_back(row.receive_queue);
-    return queues;
+    return established_queues(&socket_row::remote_port, remote_port, &socket_row::receive_queue);
 }
